@@ -1,0 +1,15 @@
+# zrp_add_test(name SOURCES a.cpp b.cpp LIBS lib1 lib2 [TIMEOUT s])
+# One QtTest executable per area, registered with CTest and run headless.
+function(zrp_add_test name)
+    cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LIBS" ${ARGN})
+    add_executable(${name} ${ARG_SOURCES})
+    target_link_libraries(${name} PRIVATE ${ARG_LIBS} Qt6::Test)
+    target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests/support)
+    zrp_target_warnings(${name})
+    add_test(NAME ${name} COMMAND ${name})
+    if(NOT ARG_TIMEOUT)
+        set(ARG_TIMEOUT 300)
+    endif()
+    set_tests_properties(${name} PROPERTIES TIMEOUT ${ARG_TIMEOUT}
+        ENVIRONMENT "QT_QPA_PLATFORM=offscreen;QT_QPA_OFFSCREEN_NO_GLX=1;ZRP_TEST_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
+endfunction()

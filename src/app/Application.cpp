@@ -1,0 +1,140 @@
+#include "Application.h"
+
+#include "StartupOptions.h"
+#include "core/Config.h"
+#include "core/Device.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QTextStream>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <QWidget>
+#include <clocale>
+#include <cstdio>
+
+namespace {
+
+QElapsedTimer& processClock()
+{
+    static QElapsedTimer t;
+    return t;
+}
+
+void printLine(FILE* to, const QString& text)
+{
+    std::fputs(text.toLocal8Bit().constData(), to);
+    std::fputc('\n', to);
+    std::fflush(to);
+}
+
+// Quits once the window has painted its first frame, printing how long that took.
+class FirstFrameProbe : public QObject
+{
+public:
+    using QObject::QObject;
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint && !m_seen) {
+            m_seen = true;
+            const qint64 ms = processClock().elapsed();
+            QTimer::singleShot(0, qApp, [ms] {
+                printLine(stdout, QStringLiteral("first-frame-ms %1").arg(ms));
+                qApp->quit();
+            });
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    bool m_seen = false;
+};
+
+QWidget* buildWindow()
+{
+    auto* window = new QWidget();
+    window->setObjectName(QStringLiteral("ZRPMainWindow"));
+    window->setWindowTitle(zrp::Bundle::displayName());
+    window->resize(1024, 768);
+    window->setMinimumSize(1024, 768);
+    window->setStyleSheet(QStringLiteral("background-color: #101214; color: #f2f2f2;"));
+    auto* layout = new QVBoxLayout(window);
+    auto* title = new QLabel(zrp::Bundle::displayName(), window);
+    title->setAlignment(Qt::AlignCenter);
+    title->setStyleSheet(QStringLiteral("font-size: 48px; font-weight: bold;"));
+    auto* version = new QLabel(QStringLiteral("Version %1").arg(zrp::Bundle::version()), window);
+    version->setAlignment(Qt::AlignCenter);
+    version->setStyleSheet(QStringLiteral("color: #b8b8b8; font-size: 16px;"));
+    layout->addStretch();
+    layout->addWidget(title);
+    layout->addWidget(version);
+    layout->addStretch();
+    return window;
+}
+
+} // namespace
+
+int zrpMain(int argc, char** argv)
+{
+    processClock().start();
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+
+    const StartupOptions options = StartupOptions::parse(arguments);
+    switch (options.action) {
+    case StartupOptions::Action::PrintHelp:
+        printLine(stdout, StartupOptions::helpText());
+        return 0;
+    case StartupOptions::Action::PrintVersion:
+        printLine(stdout, StartupOptions::versionText());
+        return 0;
+    case StartupOptions::Action::Fail:
+        printLine(stderr, QStringLiteral("zrp-tablet: %1").arg(options.error));
+        return 2;
+    case StartupOptions::Action::Run:
+        break;
+    }
+
+    QApplication::setApplicationName(zrp::Bundle::name());
+    QApplication::setApplicationVersion(zrp::Bundle::version());
+    QApplication::setOrganizationDomain(QStringLiteral("zrp.example"));
+    QApplication app(argc, argv);
+    // The media library parses numbers with the C locale; Qt has just set the user's.
+    std::setlocale(LC_NUMERIC, "C");
+
+    zrp::Config& config = zrp::Config::shared();
+    if (!options.dataDir.isEmpty())
+        config.setDataDir(options.dataDir);
+    if (!options.configFile.isEmpty()) {
+        zrp::Error error;
+        if (!config.loadIni(options.configFile, &error)) {
+            printLine(stderr, QStringLiteral("zrp-tablet: %1").arg(error.message()));
+            return 2;
+        }
+    } else if (!options.sandboxURL.isEmpty()) {
+        const QUrl url(options.sandboxURL);
+        if (!url.isValid() || url.scheme() != QLatin1String("http")) {
+            printLine(stderr, QStringLiteral("zrp-tablet: %1 is not an http URL.").arg(options.sandboxURL));
+            return 2;
+        }
+        config.rebindToSandbox(url);
+    }
+    for (const QString& dir : {config.dataDir(), config.cacheDir()}) {
+        if (!QDir().mkpath(dir)) {
+            printLine(stderr, QStringLiteral("zrp-tablet: cannot create the folder %1.").arg(dir));
+            return 1;
+        }
+    }
+
+    QWidget* window = buildWindow();
+    FirstFrameProbe probe;
+    if (options.exitAfterFirstFrame)
+        window->installEventFilter(&probe);
+    window->show();
+    const int rc = app.exec();
+    delete window;
+    return rc;
+}

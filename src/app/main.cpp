@@ -1,0 +1,6 @@
+#include "Application.h"
+
+int main(int argc, char** argv)
+{
+    return zrpMain(argc, argv);
+}
