@@ -1,0 +1,78 @@
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+// The executable's contract with a newcomer and with scripts: it answers --version and --help,
+// refuses bad options with a message, and starts through its real start-up path.
+class TestE2EApp : public QObject
+{
+    Q_OBJECT
+
+    struct Run
+    {
+        int exitCode = -1;
+        QString out;
+        QString err;
+    };
+
+    static Run run(const QStringList& args, int timeoutMs = 60000)
+    {
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove(QStringLiteral("DISPLAY"));
+        env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+        p.setProcessEnvironment(env);
+        p.start(QStringLiteral(ZRP_TABLET_BIN), args);
+        Run r;
+        if (!p.waitForFinished(timeoutMs)) {
+            p.kill();
+            p.waitForFinished();
+            r.err = QStringLiteral("timed out");
+            return r;
+        }
+        r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2;
+        r.out = QString::fromLocal8Bit(p.readAllStandardOutput());
+        r.err = QString::fromLocal8Bit(p.readAllStandardError());
+        return r;
+    }
+
+private slots:
+    void answersWithoutADisplay_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("stdoutHas");
+        QTest::addColumn<QString>("stderrHas");
+        QTest::newRow("version") << QStringList{"--version"} << 0 << "zrp-tablet 1." << "";
+        QTest::newRow("help") << QStringList{"--help"} << 0 << "--data-dir" << "";
+        QTest::newRow("unknown option") << QStringList{"--frobnicate"} << 2 << "" << "Unknown option --frobnicate";
+        QTest::newRow("missing value") << QStringList{"--config"} << 2 << "" << "--config needs a file name";
+        QTest::newRow("bad sandbox url") << QStringList{"--sandbox", "ftp://x", "-platform", "offscreen"} << 2 << ""
+                                         << "is not an http URL";
+        QTest::newRow("missing config") << QStringList{"--config", "/nonexistent/zrp.ini", "-platform", "offscreen"}
+                                        << 2 << "" << "does not exist";
+    }
+
+    void answersWithoutADisplay()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(int, exitCode);
+        QFETCH(QString, stdoutHas);
+        QFETCH(QString, stderrHas);
+        const Run r = run(args);
+        QCOMPARE(r.exitCode, exitCode);
+        QVERIFY2(r.out.contains(stdoutHas), qPrintable(r.out));
+        QVERIFY2(r.err.contains(stderrHas), qPrintable(r.err));
+    }
+
+    void startsAndPaintsItsFirstFrame()
+    {
+        QTemporaryDir data;
+        const Run r = run({"--exit-after-first-frame", "--data-dir", data.path(), "-platform", "offscreen"});
+        QVERIFY2(r.exitCode == 0, qPrintable(r.err));
+        QVERIFY2(r.out.contains(QStringLiteral("first-frame-ms ")), qPrintable(r.out));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestE2EApp)
+#include "test_e2e_app.moc"
