@@ -7,13 +7,19 @@
 // What the command line asks of zrp-tablet.
 struct StartupOptions
 {
-    QString configFile;   // --config FILE: real deployments
-    QString sandboxURL;   // --sandbox URL: an external zrp-sandbox
-    QString dataDir;      // --data-dir DIR: all persisted state
-    QStringList links;    // deep links given as arguments
+    QString configFile;               // --config FILE: real deployments
+    QString sandboxURL;               // --sandbox URL: an external zrp-sandbox
+    QString dataDir;                  // --data-dir DIR: all persisted state
+    QStringList links;                // deep links given as arguments
     bool exitAfterFirstFrame = false; // start-up measurement: print the time to the first frame, quit
 
-    enum class Action { Run, PrintVersion, PrintHelp, Fail };
+    enum class Action
+    {
+        Run,
+        PrintVersion,
+        PrintHelp,
+        Fail
+    };
     Action action = Action::Run;
     QString error;
 

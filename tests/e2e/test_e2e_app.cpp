@@ -43,14 +43,20 @@ private slots:
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QString>("stdoutHas");
         QTest::addColumn<QString>("stderrHas");
-        QTest::newRow("version") << QStringList{"--version"} << 0 << "zrp-tablet 1." << "";
-        QTest::newRow("help") << QStringList{"--help"} << 0 << "--data-dir" << "";
-        QTest::newRow("unknown option") << QStringList{"--frobnicate"} << 2 << "" << "Unknown option --frobnicate";
-        QTest::newRow("missing value") << QStringList{"--config"} << 2 << "" << "--config needs a file name";
-        QTest::newRow("bad sandbox url") << QStringList{"--sandbox", "ftp://x", "-platform", "offscreen"} << 2 << ""
-                                         << "is not an http URL";
-        QTest::newRow("missing config") << QStringList{"--config", "/nonexistent/zrp.ini", "-platform", "offscreen"}
-                                        << 2 << "" << "does not exist";
+        QTest::newRow("version") << QStringList{"--version"} << 0 << "zrp-tablet 1."
+                                 << "";
+        QTest::newRow("help") << QStringList{"--help"} << 0 << "--data-dir"
+                              << "";
+        QTest::newRow("unknown option") << QStringList{"--frobnicate"} << 2 << ""
+                                        << "Unknown option --frobnicate";
+        QTest::newRow("missing value") << QStringList{"--config"} << 2 << ""
+                                       << "--config needs a file name";
+        QTest::newRow("bad sandbox url")
+            << QStringList{"--sandbox", "ftp://x", "-platform", "offscreen"} << 2 << ""
+            << "is not an http URL";
+        QTest::newRow("missing config")
+            << QStringList{"--config", "/nonexistent/zrp.ini", "-platform", "offscreen"} << 2 << ""
+            << "does not exist";
     }
 
     void answersWithoutADisplay()

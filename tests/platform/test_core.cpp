@@ -85,13 +85,17 @@ private slots:
         const QDateTime t0 = clock.now();
         QList<QPair<QString, qint64>> fired;
         auto record = [&](const QString& n) { fired << qMakePair(n, t0.msecsTo(clock.now())); };
-        auto a = clock.schedule(300, false, [&] { record("a300"); }, nullptr);
-        auto b = clock.schedule(100, false, [&] { record("b100"); }, nullptr);
-        auto c = clock.schedule(100, false, [&] { record("c100"); }, nullptr); // same time: schedule order
-        auto r = clock.schedule(250, true, [&] { record("r"); }, nullptr);
+        auto a = clock.schedule(
+            300, false, [&] { record("a300"); }, nullptr);
+        auto b = clock.schedule(
+            100, false, [&] { record("b100"); }, nullptr);
+        auto c = clock.schedule(
+            100, false, [&] { record("c100"); }, nullptr); // same time: schedule order
+        auto r = clock.schedule(
+            250, true, [&] { record("r"); }, nullptr);
         clock.advance(600);
-        const QList<QPair<QString, qint64>> expected = {{"b100", 100}, {"c100", 100}, {"r", 250},
-                                                        {"a300", 300}, {"r", 500}};
+        const QList<QPair<QString, qint64>> expected = {
+            {"b100", 100}, {"c100", 100}, {"r", 250}, {"a300", 300}, {"r", 500}};
         QCOMPARE(fired, expected);
         QCOMPARE(t0.msecsTo(clock.now()), 600);
         QVERIFY(r->isValid());
@@ -108,9 +112,13 @@ private slots:
         VirtualClock clock;
         int inner = 0;
         std::shared_ptr<Timer> second;
-        auto first = clock.schedule(100, false, [&] {
-            second = clock.schedule(50, false, [&] { ++inner; }, nullptr);
-        }, nullptr);
+        auto first = clock.schedule(
+            100, false,
+            [&] {
+                second = clock.schedule(
+                    50, false, [&] { ++inner; }, nullptr);
+            },
+            nullptr);
         clock.advance(149);
         QCOMPARE(inner, 0);
         clock.advance(1);
@@ -122,7 +130,8 @@ private slots:
         VirtualClock clock;
         int n = 0;
         auto* ctx = new QObject;
-        clock.schedule(10, true, [&] { ++n; }, ctx);
+        clock.schedule(
+            10, true, [&] { ++n; }, ctx);
         clock.advance(25);
         QCOMPARE(n, 2);
         delete ctx;
@@ -131,10 +140,13 @@ private slots:
 
         int m = 0;
         std::shared_ptr<Timer> self;
-        self = clock.schedule(10, true, [&] {
-            if (++m == 3)
-                self->invalidate();
-        }, nullptr);
+        self = clock.schedule(
+            10, true,
+            [&] {
+                if (++m == 3)
+                    self->invalidate();
+            },
+            nullptr);
         clock.advance(1000);
         QCOMPARE(m, 3);
     }
@@ -304,11 +316,10 @@ private slots:
         QTest::newRow("space and quotes") << "a b\"c<d>{e}" << QByteArray() << "a%20b%22c%3Cd%3E%7Be%7D";
         QTest::newRow("delimiters kept") << "x=1&y=/a:b?c+d" << QByteArray() << "x=1&y=/a:b?c+d";
         QTest::newRow("percent itself") << "50%" << QByteArray() << "50%25";
-        QTest::newRow("non-ASCII as UTF-8") << QString::fromUtf8("café ☕") << QByteArray()
-                                            << "caf%C3%A9%20%E2%98%95";
+        QTest::newRow("non-ASCII as UTF-8")
+            << QString::fromUtf8("café ☕") << QByteArray() << "caf%C3%A9%20%E2%98%95";
         QTest::newRow("extra set") << "a,b/c!d" << QByteArray(",/!") << "a%2Cb%2Fc%21d";
-        QTest::newRow("catalog query set") << "fields=a,b&q=x%2Cy&p=(1)"
-                                           << QByteArray("!*'();:@$,/?%#[]")
+        QTest::newRow("catalog query set") << "fields=a,b&q=x%2Cy&p=(1)" << QByteArray("!*'();:@$,/?%#[]")
                                            << "fields=a%2Cb&q=x%252Cy&p=%281%29";
         QTest::newRow("brackets and pipe") << "[a]|b\\c^`" << QByteArray() << "%5Ba%5D%7Cb%5Cc%5E%60";
     }
@@ -338,7 +349,8 @@ private slots:
         QCOMPARE(Text::hmacSha1Base64(QStringLiteral("Jefe"), QStringLiteral("what do ya want for nothing?")),
                  QStringLiteral("7/zfauXrL6LSdBbV8YTfnCWafHk="));
         // MD5 vectors from RFC 1321; empty text gives none.
-        QCOMPARE(Text::stringFromMD5(QStringLiteral("abc")), QStringLiteral("900150983cd24fb0d6963f7d28e17f72"));
+        QCOMPARE(Text::stringFromMD5(QStringLiteral("abc")),
+                 QStringLiteral("900150983cd24fb0d6963f7d28e17f72"));
         QCOMPARE(Text::stringFromMD5(QStringLiteral("message digest")),
                  QStringLiteral("f96b697d7cb7938d525a2f31aaf161d0"));
         QVERIFY(Text::stringFromMD5(QString()).isNull());
@@ -370,7 +382,8 @@ private slots:
         const QByteArray body = "{\"results\": [\"caf\xff\"]}";
         const QJsonValue v = Json::parseLenient(body);
         QVERIFY(v.isObject());
-        QCOMPARE(v.toObject().value("results").toArray().at(0).toString(), QString::fromUtf8("caf\xEF\xBF\xBD"));
+        QCOMPARE(v.toObject().value("results").toArray().at(0).toString(),
+                 QString::fromUtf8("caf\xEF\xBF\xBD"));
         QString err;
         QVERIFY(Json::parseLenient("{\"results\": [1, 2", &err).isUndefined());
         QVERIFY(!err.isEmpty());
@@ -438,7 +451,8 @@ private slots:
         Device::setMacAddressForTesting(QStringLiteral("0A:1B:2C:3D:4E:5F"), true);
         QCOMPARE(Device::uniqueDeviceIdentifier(),
                  Text::stringFromMD5(QStringLiteral("0A:1B:2C:3D:4E:5F") + Bundle::identifier()));
-        QCOMPARE(Device::uniqueGlobalDeviceIdentifier(), Text::stringFromMD5(QStringLiteral("0A:1B:2C:3D:4E:5F")));
+        QCOMPARE(Device::uniqueGlobalDeviceIdentifier(),
+                 Text::stringFromMD5(QStringLiteral("0A:1B:2C:3D:4E:5F")));
         QCOMPARE(Device::uniqueDeviceIdentifier().size(), 32);
 
         // Without an address the formula has no address part; the global one is none.
@@ -495,7 +509,8 @@ private slots:
 
         c.rebindToSandbox(QUrl(QStringLiteral("http://127.0.0.1:5555/")));
         QCOMPARE(c.value("catalog.base_url"), QStringLiteral("http://127.0.0.1:5555/vexo/v1/"));
-        QCOMPARE(c.value("remote_config.url"), QStringLiteral("http://127.0.0.1:5555/config/ipad-conf.plist"));
+        QCOMPARE(c.value("remote_config.url"),
+                 QStringLiteral("http://127.0.0.1:5555/config/ipad-conf.plist"));
         QCOMPARE(c.value("analytics.collector_url"), QStringLiteral("http://127.0.0.1:5555/collect"));
         // Keys are not URLs and stay as they were.
         QCOMPARE(c.value("analytics.account_id"), QStringLiteral("ZA-1"));

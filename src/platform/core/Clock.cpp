@@ -37,8 +37,7 @@ class RealTimer final : public Timer, public std::enable_shared_from_this<RealTi
 public:
     RealTimer(qint64 ms, bool repeats, std::function<void()> fn, QObject* context)
         : Timer(ms, repeats), m_fn(std::move(fn)), m_context(context), m_hasContext(context != nullptr)
-    {
-    }
+    {}
 
     void start()
     {
@@ -132,8 +131,7 @@ class VirtualClock::VTimer final : public Timer
 public:
     VTimer(VirtualClock* clock, qint64 ms, bool repeats, std::function<void()> fn, QObject* context)
         : Timer(ms, repeats), m_clock(clock), m_fn(std::move(fn)), m_context(context), m_hasContext(context)
-    {
-    }
+    {}
     void invalidate() override
     {
         if (!m_valid)

@@ -100,7 +100,7 @@ private:
     void remove(VTimer* t);
 
     mutable std::recursive_mutex m_mutex;
-    qint64 m_epochMs;  // wall time at monotonic 0
+    qint64 m_epochMs; // wall time at monotonic 0
     qint64 m_monoMs = 0;
     quint64 m_seq = 0;
     // (due time, sequence) -> timer; the sequence keeps equal due times in scheduling order.

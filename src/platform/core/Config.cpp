@@ -123,8 +123,7 @@ static QString appFolder(const char* xdgVar, const char* fallback)
 
 QString Config::dataDir() const
 {
-    return m_dataDir.isEmpty() ? appFolder("XDG_DATA_HOME", "/.local/share")
-                               : m_dataDir;
+    return m_dataDir.isEmpty() ? appFolder("XDG_DATA_HOME", "/.local/share") : m_dataDir;
 }
 
 QString Config::cacheDir() const

@@ -34,7 +34,8 @@ Overrides& overrides()
 
 QString realMachine()
 {
-    struct utsname u{};
+    struct utsname u
+    {};
     if (uname(&u) == 0)
         return QString::fromLatin1(u.machine);
     return QSysInfo::currentCpuArchitecture();
@@ -186,7 +187,8 @@ QString platformDescription()
     if (name.startsWith(QLatin1String("iPad")))
         return QStringLiteral("Unknown iPad");
     if (isSimulatorName(name))
-        return mainScreenWidthPoints() < 768 ? QStringLiteral("iPhone Simulator") : QStringLiteral("iPad Simulator");
+        return mainScreenWidthPoints() < 768 ? QStringLiteral("iPhone Simulator")
+                                             : QStringLiteral("iPad Simulator");
     return QStringLiteral("Unknown iOS device");
 }
 
@@ -287,12 +289,30 @@ void setMacAddressForTesting(const std::optional<QString>& address, bool overrid
 } // namespace Device
 
 namespace Bundle {
-QString version() { return QStringLiteral(ZRP_BUNDLE_VERSION); }
-QString shortVersion() { return QStringLiteral(ZRP_SHORT_VERSION); }
-QString internalVersion() { return QStringLiteral(ZRP_INTERNAL_VERSION); }
-QString identifier() { return QStringLiteral(ZRP_BUNDLE_IDENTIFIER); }
-QString displayName() { return QStringLiteral(ZRP_DISPLAY_NAME); }
-QString name() { return QStringLiteral("zrp-tablet"); }
+QString version()
+{
+    return QStringLiteral(ZRP_BUNDLE_VERSION);
+}
+QString shortVersion()
+{
+    return QStringLiteral(ZRP_SHORT_VERSION);
+}
+QString internalVersion()
+{
+    return QStringLiteral(ZRP_INTERNAL_VERSION);
+}
+QString identifier()
+{
+    return QStringLiteral(ZRP_BUNDLE_IDENTIFIER);
+}
+QString displayName()
+{
+    return QStringLiteral(ZRP_DISPLAY_NAME);
+}
+QString name()
+{
+    return QStringLiteral("zrp-tablet");
+}
 } // namespace Bundle
 
 } // namespace zrp

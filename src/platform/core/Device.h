@@ -8,7 +8,11 @@ namespace zrp {
 // Facts about the device the client runs on. This product is always the tablet idiom.
 namespace Device {
 
-enum Idiom { IdiomPhone = 0, IdiomPad = 1 };
+enum Idiom
+{
+    IdiomPhone = 0,
+    IdiomPad = 1
+};
 
 int userInterfaceIdiom(); // IdiomPad
 double screenScale();     // device pixel ratio of the primary screen (1 without a screen)

@@ -14,7 +14,8 @@ struct Error
     QVariantMap userInfo;
 
     Error() = default;
-    Error(QString d, int c, QVariantMap info = {}) : domain(std::move(d)), code(c), userInfo(std::move(info)) {}
+    Error(QString d, int c, QVariantMap info = {}) : domain(std::move(d)), code(c), userInfo(std::move(info))
+    {}
 
     bool isNull() const { return domain.isEmpty(); }
     explicit operator bool() const { return !isNull(); }

@@ -31,7 +31,7 @@ public:
     // observer identifies the owner for removeObserver(observer); an empty name observes every name.
     Token addObserver(const void* observer, const QString& name, Handler handler);
     void removeObserver(Token token);
-    void removeObserver(const void* observer);                     // every registration of it
+    void removeObserver(const void* observer);                      // every registration of it
     void removeObserver(const void* observer, const QString& name); // one name of it
 
     void post(const QString& name, const QVariant& object = QVariant(), const QVariantMap& userInfo = {});

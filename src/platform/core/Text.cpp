@@ -28,8 +28,7 @@ bool isUnreserved(uchar c)
            c == '_' || c == '.' || c == '~';
 }
 
-template <typename Keep>
-QString escapeBytes(const QByteArray& utf8, Keep keep)
+template <typename Keep> QString escapeBytes(const QByteArray& utf8, Keep keep)
 {
     static const char hex[] = "0123456789ABCDEF";
     QByteArray out;

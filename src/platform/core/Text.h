@@ -17,7 +17,10 @@ namespace Text {
 QString percentEscape(const QString& s, const QByteArray& alsoEscape);
 
 // The "escape for use in a URL": illegal characters escaped, delimiters left.
-inline QString escapeForURL(const QString& s) { return percentEscape(s, QByteArray()); }
+inline QString escapeForURL(const QString& s)
+{
+    return percentEscape(s, QByteArray());
+}
 
 // Strict escaping: everything but ASCII letters, digits and "-._~" (RFC 3986 unreserved).
 QString percentEscapeUnreserved(const QString& s);
