@@ -208,8 +208,9 @@ bool KeyValueStore::openFile()
 {
     const QFileInfo info(m_path);
     if (!QDir().mkpath(info.absolutePath())) {
-        m_openError = makeError(KeyValueStoreError::OpenFailed,
-                                QStringLiteral("Cannot create the folder %1").arg(info.absolutePath()), m_path);
+        m_openError =
+            makeError(KeyValueStoreError::OpenFailed,
+                      QStringLiteral("Cannot create the folder %1").arg(info.absolutePath()), m_path);
         return false;
     }
 
@@ -244,7 +245,8 @@ bool KeyValueStore::openFile()
                 if (isDamage(q.lastError()))
                     damage = q.lastError().text();
                 else {
-                    m_openError = errorFromSql(q.lastError(), QStringLiteral("Cannot check the store"), m_path);
+                    m_openError =
+                        errorFromSql(q.lastError(), QStringLiteral("Cannot check the store"), m_path);
                     return false;
                 }
             } else {
@@ -252,7 +254,7 @@ bool KeyValueStore::openFile()
                 while (q.next())
                     problems << q.value(0).toString();
                 if (problems != QStringList{QStringLiteral("ok")})
-                    damage = problems.join(QStringLiteral("; "));
+                    damage = problems.mid(0, 3).join(QStringLiteral("; ")).simplified();
             }
         }
         if (damage.isEmpty()) {
@@ -262,7 +264,8 @@ bool KeyValueStore::openFile()
                 if (isDamage(q.lastError()) && attempt == 0) {
                     damage = q.lastError().text();
                 } else {
-                    m_openError = errorFromSql(q.lastError(), QStringLiteral("Cannot create the table"), m_path);
+                    m_openError =
+                        errorFromSql(q.lastError(), QStringLiteral("Cannot create the table"), m_path);
                     return false;
                 }
             } else {
@@ -283,8 +286,9 @@ bool KeyValueStore::openFile()
         if (!moveAside(damage))
             return false;
     }
-    m_openError = makeError(KeyValueStoreError::OpenFailed,
-                            QStringLiteral("The store %1 is still damaged after starting afresh").arg(m_path), m_path);
+    m_openError =
+        makeError(KeyValueStoreError::OpenFailed,
+                  QStringLiteral("The store %1 is still damaged after starting afresh").arg(m_path), m_path);
     return false;
 }
 
@@ -296,10 +300,11 @@ bool KeyValueStore::moveAside(const QString& reason)
         target = QStringLiteral("%1.corrupt-%2-%3").arg(m_path, stamp).arg(n);
 
     if (!QFile::rename(m_path, target)) {
-        m_openError = makeError(KeyValueStoreError::OpenFailed,
-                                QStringLiteral("The store %1 is damaged (%2) and could not be moved aside to %3")
-                                    .arg(m_path, reason, target),
-                                m_path);
+        m_openError =
+            makeError(KeyValueStoreError::OpenFailed,
+                      QStringLiteral("The store %1 is damaged (%2) and could not be moved aside to %3")
+                          .arg(m_path, reason, target),
+                      m_path);
         qWarning("%s", qPrintable(m_openError.message()));
         return false;
     }
@@ -310,8 +315,9 @@ bool KeyValueStore::moveAside(const QString& reason)
             QFile::rename(side, target + QLatin1String(suffix));
     }
     m_movedAsidePath = target;
-    qWarning("The settings store %s could not be read (%s); it was moved aside to %s and a fresh store started.",
-             qPrintable(m_path), qPrintable(reason), qPrintable(target));
+    qWarning(
+        "The settings store %s could not be read (%s); it was moved aside to %s and a fresh store started.",
+        qPrintable(m_path), qPrintable(reason), qPrintable(target));
     return true;
 }
 
@@ -418,9 +424,10 @@ void KeyValueStore::setMaxPageCount(qint64 pages)
 bool KeyValueStore::write(const QList<std::pair<QString, QCborValue>>& values, bool clearAll, Error* error)
 {
     if (!m_open) {
-        setError(error, m_openError ? m_openError
-                                    : makeError(KeyValueStoreError::OpenFailed,
-                                                QStringLiteral("The store %1 is not open").arg(m_path), m_path));
+        setError(error, m_openError
+                            ? m_openError
+                            : makeError(KeyValueStoreError::OpenFailed,
+                                        QStringLiteral("The store %1 is not open").arg(m_path), m_path));
         return false;
     }
     // Encode before taking the write lock: other writers need not wait for it.
@@ -428,8 +435,9 @@ bool KeyValueStore::write(const QList<std::pair<QString, QCborValue>>& values, b
     encoded.reserve(values.size());
     for (const auto& [key, v] : values) {
         if (key.isEmpty()) {
-            setError(error, makeError(KeyValueStoreError::InvalidKey,
-                                      QStringLiteral("A key of the store %1 may not be empty").arg(m_path), m_path));
+            setError(error,
+                     makeError(KeyValueStoreError::InvalidKey,
+                               QStringLiteral("A key of the store %1 may not be empty").arg(m_path), m_path));
             return false;
         }
         encoded.append(v.isUndefined() || v.isInvalid() ? QByteArray() : normalized(v).toCbor());

@@ -17,7 +17,8 @@ namespace zrp {
 // Failures of the key-value store, in domain "ZRPKeyValueStoreErrorDomain".
 namespace KeyValueStoreError {
 inline const QString domain = QStringLiteral("ZRPKeyValueStoreErrorDomain");
-enum Code {
+enum Code
+{
     OpenFailed = 1,  // the file could not be opened or created
     WriteFailed = 2, // any other failure of a write; nothing of it was kept
     StoreFull = 3,   // the disk (or the page limit) is full
