@@ -210,6 +210,9 @@ private slots:
             QSqlQuery q(QStringLiteral("SELECT value FROM kv WHERE key = 'last'"), db);
             QVERIFY(q.next());
             QCOMPARE(QCborValue::fromCbor(q.value(0).toByteArray()), QCborValue(QStringLiteral("kept")));
+            QSqlQuery mode(QStringLiteral("PRAGMA journal_mode"), db);
+            QVERIFY(mode.next());
+            QCOMPARE(mode.value(0).toString(), QStringLiteral("wal"));
         }
         QSqlDatabase::removeDatabase(name);
     }
