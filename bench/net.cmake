@@ -1,0 +1,3 @@
+add_executable(bench_http_cache ${CMAKE_CURRENT_LIST_DIR}/bench_http_cache.cpp)
+target_link_libraries(bench_http_cache PRIVATE zrp_platform zrp_loopback_server)
+zrp_target_warnings(bench_http_cache)
