@@ -26,6 +26,14 @@ const std::vector<Config::Entry>& Config::entries()
         {"liverail.base_url", "https://ads.zrp.example/liverail/", "/liverail/"},
         {"analytics.collector_url", "https://collect.zrp.example/collect", "/collect"},
         {"analytics.account_id", "ZA-20481-7", nullptr},
+        // The player library's own catalog pairs, LiveRail publisher and analytics properties.
+        {"player.tablet_consumer_key", "ZRPVPAD-4348D2E8-CC98-4569-90F5-EEC5ACC6279C", nullptr},
+        {"player.tablet_secret_key", "9d915b99-a5a6-446d-818d-4bed536e4e17", nullptr},
+        {"player.phone_consumer_key", "ZRPVPHONE-7D319B26-4755-4646-9F28-5EA5FE277430", nullptr},
+        {"player.phone_secret_key", "65abb60a-eee1-4b26-869f-c9aaa5b2b79a", nullptr},
+        {"player.tablet_analytics_account_id", "ZP-40960512-1", nullptr},
+        {"player.phone_analytics_account_id", "ZP-40960513-1", nullptr},
+        {"liverail.publisher_id", "7314", nullptr},
         {"reachability.probe_url", "https://www.zrp.example/generate_204", "/_sandbox/ping"},
     };
     return table;

@@ -1,0 +1,138 @@
+#include "ZRPPlayerData.h"
+
+#include "core/Text.h"
+
+namespace zrp {
+
+namespace {
+std::mutex& instanceMutex()
+{
+    static std::mutex m;
+    return m;
+}
+std::unique_ptr<ZRPPlayerData>& instanceSlot()
+{
+    static std::unique_ptr<ZRPPlayerData> instance;
+    return instance;
+}
+} // namespace
+
+ZRPPlayerData& ZRPPlayerData::sharedInstance()
+{
+    std::lock_guard lock(instanceMutex());
+    auto& slot = instanceSlot();
+    if (!slot)
+        slot = std::make_unique<ZRPPlayerData>();
+    return *slot;
+}
+
+void ZRPPlayerData::resetSharedInstanceForTesting()
+{
+    std::unique_ptr<ZRPPlayerData> old;
+    {
+        std::lock_guard lock(instanceMutex());
+        old = std::move(instanceSlot());
+    }
+    if (old)
+        old->cancelRequests();
+    // An answer already being delivered may still reach the old object; keep it alive.
+    old.release();
+}
+
+ZRPPlayerData::~ZRPPlayerData() = default;
+
+QString ZRPPlayerData::sessionId()
+{
+    std::lock_guard lock(m_mutex);
+    if (m_sessionId.isEmpty())
+        m_sessionId = Text::uuidText();
+    return m_sessionId;
+}
+
+void ZRPPlayerData::store(const QString& requestId, Entry entry)
+{
+    std::lock_guard lock(m_mutex);
+    m_ongoingRequests.insert(requestId, std::move(entry));
+}
+
+void ZRPPlayerData::videosForTPMediaId(const QString& mediaId, VideosBlock completion, ErrorBlock error)
+{
+    store(kVideosForMediaId, {[completion](const std::any& r) {
+                                  if (completion)
+                                      completion(std::any_cast<QList<ZRPPlayerVideo>>(r));
+                              },
+                              std::move(error)});
+    m_vexoDataProvider.getVideosForTPMediaId(mediaId, kVideosForMediaId, this);
+}
+
+void ZRPPlayerData::chapterBreakTimesForVideoId(const QString& videoId, TimesBlock completion,
+                                                ErrorBlock error)
+{
+    store(kChapterBreakTimesId, {[completion](const std::any& r) {
+                                     if (completion)
+                                         completion(std::any_cast<QList<int>>(r));
+                                 },
+                                 std::move(error)});
+    m_vexoDataProvider.getChapterBreakTimesForVideoId(videoId, kChapterBreakTimesId, this);
+}
+
+void ZRPPlayerData::adsForVideo(const ZRPPlayerVideo& video, const QList<double>& adTimes,
+                                const QString& stationCallSign, const QString& playerId, AdsBlock completion,
+                                ErrorBlock error)
+{
+    if (adTimes.isEmpty())
+        return;
+    store(kAdRequestId, {[completion](const std::any& r) {
+                             if (completion)
+                                 completion(std::any_cast<QList<ZRPAdItem>>(r));
+                         },
+                         std::move(error)});
+    m_liveRailDataProvider.getAdsForVideo(video, adTimes, stationCallSign, playerId, kAdRequestId, this);
+}
+
+void ZRPPlayerData::cancelRequests()
+{
+    m_vexoDataProvider.cancelRequestWithId(kVideosForMediaId);
+    m_vexoDataProvider.cancelRequestWithId(kChapterBreakTimesId);
+    m_liveRailDataProvider.cancelRequestWithId(kAdRequestId);
+    std::lock_guard lock(m_mutex);
+    m_ongoingRequests.clear();
+}
+
+int ZRPPlayerData::ongoingRequestCount() const
+{
+    std::lock_guard lock(m_mutex);
+    return int(m_ongoingRequests.size());
+}
+
+void ZRPPlayerData::didFinishWithResults(const QString& requestId, const std::any& results)
+{
+    Entry entry;
+    {
+        std::lock_guard lock(m_mutex);
+        auto it = m_ongoingRequests.find(requestId);
+        if (it == m_ongoingRequests.end())
+            return; // cancelled
+        entry = std::move(it.value());
+        m_ongoingRequests.erase(it);
+    }
+    if (entry.completionBlock)
+        entry.completionBlock(results);
+}
+
+void ZRPPlayerData::didFailWithError(const QString& requestId, const Error& error)
+{
+    Entry entry;
+    {
+        std::lock_guard lock(m_mutex);
+        auto it = m_ongoingRequests.find(requestId);
+        if (it == m_ongoingRequests.end())
+            return;
+        entry = std::move(it.value());
+        m_ongoingRequests.erase(it);
+    }
+    if (entry.errorBlock)
+        entry.errorBlock(error);
+}
+
+} // namespace zrp
