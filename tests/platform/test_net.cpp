@@ -352,20 +352,34 @@ private slots:
         m_server->releaseHeld();
     }
 
-    void unusableUrlsAreRefused_data()
+    void unusableRequestsAreRefused_data()
     {
         QTest::addColumn<QUrl>("url");
-        QTest::newRow("local file") << QUrl(QStringLiteral("file:///etc/passwd"));
-        QTest::newRow("empty") << QUrl();
-        QTest::newRow("data") << QUrl(QStringLiteral("data:text/plain,hello"));
+        QTest::addColumn<QByteArray>("headerName");
+        QTest::addColumn<QByteArray>("headerValue");
+        const QUrl ok = QUrl(QStringLiteral("http://127.0.0.1:9/x"));
+        QTest::newRow("local file") << QUrl(QStringLiteral("file:///etc/passwd")) << QByteArray()
+                                    << QByteArray();
+        QTest::newRow("empty") << QUrl() << QByteArray() << QByteArray();
+        QTest::newRow("data") << QUrl(QStringLiteral("data:text/plain,hello")) << QByteArray()
+                              << QByteArray();
+        QTest::newRow("line break in a value")
+            << ok << QByteArray("X-ZRPAuth") << QByteArray("t\r\nX-Admin: 1");
+        QTest::newRow("line break in a name") << ok << QByteArray("X-A\nB") << QByteArray("v");
+        QTest::newRow("colon in a name") << ok << QByteArray("X-A: B") << QByteArray("v");
     }
 
-    void unusableUrlsAreRefused()
+    void unusableRequestsAreRefused()
     {
         QFETCH(QUrl, url);
+        QFETCH(QByteArray, headerName);
+        QFETCH(QByteArray, headerValue);
+        HttpRequest request(url);
+        if (!headerName.isEmpty())
+            request.setHeader(headerName, headerValue);
         bool calledInside = false;
         auto o = std::make_shared<Outcome>();
-        m_client->send(HttpRequest(url), [&calledInside, o](const HttpResponse& r, const Error& e) {
+        m_client->send(request, [&calledInside, o](const HttpResponse& r, const Error& e) {
             calledInside = true;
             recorder(o)(r, e);
         });

@@ -38,6 +38,9 @@ LoopbackServer::LoopbackServer() : m_server(std::make_unique<httplib::Server>())
     // Held requests occupy a worker each; leave room for the rest of a test.
     m_server->new_task_queue = [] { return new httplib::ThreadPool(24); };
     m_server->set_keep_alive_max_count(1000);
+    // Headers and body go out in separate writes; without this, Nagle's algorithm and the
+    // client's delayed ACK hold every answer back by some 40 ms.
+    m_server->set_tcp_nodelay(true);
 
     auto serve = [this](const httplib::Request& req, httplib::Response& res) {
         Request r;

@@ -205,6 +205,20 @@ void TaskImpl::start()
                        QStringLiteral("Only http and https URLs can be requested."), m_request.url));
         return;
     }
+    // Qt writes header fields and the method as given: a line break in one would let a value
+    // (a token, a name typed by the user) smuggle in headers or a whole second request.
+    const auto unsafe = [](const QByteArray& b) {
+        return b.contains('\r') || b.contains('\n') || b.contains('\0');
+    };
+    bool safe = !unsafe(m_request.method) && !m_request.method.contains(' ');
+    for (const auto& h : m_request.headers)
+        safe = safe && !h.first.isEmpty() && !unsafe(h.first) && !h.first.contains(':') && !unsafe(h.second);
+    if (!safe) {
+        fail(makeError(HttpError::UnableToCreateRequest,
+                       QStringLiteral("A header or the method contains a forbidden character."),
+                       m_request.url));
+        return;
+    }
     const bool cacheable = m_cache && m_request.method == "GET";
     if (cacheable && m_request.cachePolicy == CachePolicy::UseCache) {
         m_stored = m_cache->lookup(m_request.url);
