@@ -509,6 +509,22 @@ private slots:
         QCOMPARE(reader.keys(AnalyticsTracker::hitKeyPrefix()).size(), 5);
     }
 
+    // A queued entry that no longer reads as a hit must not hold the queue back forever.
+    void unreadableHitIsDroppedNotSent()
+    {
+        QVERIFY(m_tracker->startTrackerWithAccountID(QStringLiteral("ZA-20481-7"), 60));
+        for (int i = 1; i <= 3; ++i)
+            QVERIFY(m_tracker->trackPageview(QStringLiteral("/page/%1").arg(i)));
+        QVERIFY(m_store->setValue(AnalyticsTracker::hitKey(2), QStringLiteral("not a hit")));
+        QTest::ignoreMessage(QtWarningMsg,
+                             QRegularExpression(QStringLiteral("1 unreadable queued hits dropped")));
+        QVERIFY(m_tracker->dispatch());
+        QTRY_COMPARE(m_tracker->queuedHitCount(), 0);
+        QCOMPARE(seqsOf(bodyOf(m_server->lastRequest())), (QList<qint64>{1, 3}));
+        QCOMPARE(m_tracker->droppedHitCount(), 1);
+        QVERIFY(!m_store->contains(AnalyticsTracker::hitKey(2)));
+    }
+
     // A hit that cannot be stored is refused, not reported as recorded.
     void storeFailureRefusesTheHit()
     {
