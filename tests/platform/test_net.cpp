@@ -1001,6 +1001,20 @@ private slots:
         m_server->releaseHeld();
         queue.waitForIdle();
 
+        // With the real clock: real timers on a thread whose event loop only runs inside
+        // sendSync, and nothing left behind when the request is over.
+        Clock::setShared(nullptr);
+        HttpResponse realClockResponse;
+        Error realClockError;
+        queue.sync([&] {
+            HttpRequest r(m_server->url(QStringLiteral("/sync")));
+            r.timeoutMs = 20000;
+            realClockResponse = HttpClient::sendSync(r, &realClockError);
+        });
+        Clock::setShared(m_clock.get());
+        QVERIFY(realClockError.isNull());
+        QCOMPARE(realClockResponse.body, QByteArray("sync:"));
+
         Error mainError;
         HttpClient::sendSync(HttpRequest(m_server->url(QStringLiteral("/sync"))), &mainError);
         QCOMPARE(mainError.code, int(HttpError::UnableToCreateRequest)); // never blocks the UI
