@@ -16,6 +16,7 @@ const std::vector<Config::Entry>& Config::entries()
         {"catalog.tablet_secret_key", "A9C3E1F7-52B8-4D06-8E4F-3B7D2A6C9E10", nullptr},
         {"catalog.phone_consumer_key", "ZRPIPHONE-0E8D4C2A-7B61-4F95-A3D0-5C9E1B7F2A48", nullptr},
         {"catalog.phone_secret_key", "4F2A8C6E-1D3B-4A97-B5E0-9C7F3D1A8B62", nullptr},
+        {"video_site.base_url", "https://video.zrp.example/", nullptr},
         {"images.base_url", "https://images.zrp.example/", "/images/"},
         {"station_images.base_url", "https://stations.zrp.example/", "/"},
         {"schedule.base_url", "https://schedule.zrp.example/", "/schedule/"},
@@ -26,6 +27,7 @@ const std::vector<Config::Entry>& Config::entries()
         {"liverail.base_url", "https://ads.zrp.example/liverail/", "/liverail/"},
         {"analytics.collector_url", "https://collect.zrp.example/collect", "/collect"},
         {"analytics.account_id", "ZA-20481-7", nullptr},
+        {"web.site_url", "https://www.zrp.example/", "/web/"},
         // The player library's own catalog pairs, LiveRail publisher and analytics properties.
         {"player.tablet_consumer_key", "ZRPVPAD-4348D2E8-CC98-4569-90F5-EEC5ACC6279C", nullptr},
         {"player.tablet_secret_key", "9d915b99-a5a6-446d-818d-4bed536e4e17", nullptr},

@@ -1,0 +1,31 @@
+#pragma once
+
+#include "ui/ViewController.h"
+
+// Base of the screens the hub shows one at a time in its content area.
+class SectionViewController : public zrp::ui::ViewController
+{
+    Q_OBJECT
+public:
+    using zrp::ui::ViewController::ViewController;
+
+    QString sectionTitle() const { return m_sectionTitle; }
+    void setSectionTitle(const QString& t) { m_sectionTitle = t; }
+
+    // The screen's kind, for the hub's reload rules.
+    enum class Kind
+    {
+        Featured,
+        ProgramList,
+        Episode,
+        Schedule,
+        Other
+    };
+    virtual Kind kind() const { return Kind::Other; }
+
+protected:
+    QSize preferredViewSize() const override { return QSize(768, 948); }
+
+private:
+    QString m_sectionTitle;
+};

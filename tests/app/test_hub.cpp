@@ -1,0 +1,314 @@
+#include "analytics/AnalyticsTracker.h"
+#include "app/ContainerViewController.h"
+#include "app/TabBarViewiPad.h"
+#include "app/UnavailableViewController.h"
+#include "catalog/VEXOProgram.h"
+#include "core/Clock.h"
+#include "net/Reachability.h"
+#include "store/KeyValueStore.h"
+#include "ui/AlertView.h"
+#include "ui/Kit.h"
+#include "ui/LoadingOverlay.h"
+#include "ui/PopoverController.h"
+
+#include <QJsonObject>
+#include <QLabel>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace zrp;
+using namespace zrp::ui;
+
+// A section that can say it failed, standing for any screen of a given kind.
+class FakeSection : public SectionViewController
+{
+public:
+    explicit FakeSection(Kind k) : m_kind(k) {}
+    Kind kind() const override { return m_kind; }
+
+private:
+    Kind m_kind;
+};
+
+class TestHub : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    std::unique_ptr<KeyValueStore> m_store;
+    std::unique_ptr<VirtualClock> m_clock;
+    std::unique_ptr<FakeReachability> m_reach;
+    QWidget* m_window = nullptr;
+
+    ContainerViewController* hub() { return ContainerViewController::sharedInstance(); }
+
+    QStringList pageViews() const
+    {
+        QStringList out;
+        for (const AnalyticsHit& h : AnalyticsTracker::sharedInstance()->queuedHits())
+            if (h.type == QLatin1String("pageview"))
+                out << h.path;
+        return out;
+    }
+
+    void start(Reachability::Status status)
+    {
+        m_reach = std::make_unique<FakeReachability>(status);
+        hub()->setReachability(m_reach.get());
+        m_window = hub()->view();
+        setMainWindow(m_window);
+        m_window->resize(1024, 768);
+        m_window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_window));
+    }
+
+    AlertView* onlyAlert()
+    {
+        const auto alerts = AlertView::visibleAlerts();
+        return alerts.size() == 1 ? alerts.first() : nullptr;
+    }
+
+private slots:
+    void init()
+    {
+        m_clock = std::make_unique<VirtualClock>();
+        Clock::setShared(m_clock.get());
+        static int n = 0;
+        m_store = std::make_unique<KeyValueStore>(m_dir.filePath(QStringLiteral("s%1.sqlite").arg(++n)));
+        AnalyticsTracker::resetSharedInstance();
+        AnalyticsTracker::sharedInstance()->setStore(m_store.get());
+        AnalyticsTracker::sharedInstance()->setCollectorURL(
+            QUrl(QStringLiteral("http://127.0.0.1:9/collect")));
+        AnalyticsTracker::sharedInstance()->startTrackerWithAccountID(QStringLiteral("ZA-1"), 3600);
+    }
+
+    void cleanup()
+    {
+        ContainerViewController::resetSharedInstance();
+        m_window = nullptr;
+        for (AlertView* a : AlertView::visibleAlerts())
+            a->dismissWithClickedButtonIndex(-1, false);
+        AnalyticsTracker::resetSharedInstance();
+        m_reach.reset();
+        Clock::setShared(nullptr);
+        m_clock.reset();
+        m_store.reset();
+    }
+
+    void launchOnlineOpensSpotlightOnTheNextTurn()
+    {
+        start(Reachability::ReachableViaWiFi);
+        QTRY_VERIFY(hub()->activeController());
+        QCOMPARE(hub()->activeController()->sectionTitle(), QStringLiteral("Spotlight"));
+        QCOMPARE(hub()->sectionLabel()->text(), QStringLiteral("Spotlight"));
+        QVERIFY(hub()->featuredButton()->isChecked());
+        QVERIFY(!hub()->featuredButton()->isEnabled());
+        QVERIFY(hub()->programsButton()->isEnabled());
+        QCOMPARE(pageViews(), QStringList{"/spotlight"});
+        QVERIFY(hub()->loadingView());
+        QCOMPARE(hub()->loadingView()->size(), QSize(200, 200));
+        QVERIFY(AlertView::visibleAlerts().isEmpty());
+    }
+
+    void switchingSectionsTearsTheOldOneDown()
+    {
+        start(Reachability::ReachableViaWiFi);
+        QTRY_VERIFY(hub()->activeController());
+        QPointer<SectionViewController> first = hub()->activeController();
+        QTest::mouseClick(hub()->scheduleButton(), Qt::LeftButton);
+        QVERIFY(!hub()->activeController());
+        QTRY_VERIFY(first.isNull());
+        QTRY_VERIFY(hub()->activeController());
+        QCOMPARE(hub()->sectionLabel()->text(), QStringLiteral("TV Schedule"));
+        QVERIFY(hub()->scheduleButton()->isChecked());
+        QVERIFY(hub()->featuredButton()->isEnabled());
+
+        hub()->loadProgram(VEXOProgram::programWithDictionary(QJsonObject{{"title", "Garden Hour"}}));
+        QTRY_VERIFY(hub()->activeController() &&
+                    hub()->activeController()->title() == QStringLiteral("Garden Hour"));
+        for (QPushButton* b : {hub()->featuredButton(), hub()->programsButton(), hub()->scheduleButton()}) {
+            QVERIFY(!b->isChecked());
+            QVERIFY(b->isEnabled());
+        }
+        QCOMPARE(pageViews(),
+                 (QStringList{"/spotlight", "/schedule/ask_location", "/program_page/Garden Hour"}));
+    }
+
+    void failureAlertComesOnceAfterThreeSecondsAndRetries()
+    {
+        start(Reachability::ReachableViaWiFi);
+        QTRY_VERIFY(hub()->activeController());
+        FakeSection first(SectionViewController::Kind::Schedule);
+        FakeSection second(SectionViewController::Kind::ProgramList);
+        hub()->loadFailed(&first);
+        m_clock->advance(1000);
+        hub()->loadFailed(&second); // absorbed
+        m_clock->advance(1999);
+        QVERIFY(AlertView::visibleAlerts().isEmpty());
+        m_clock->advance(1);
+        AlertView* alert = onlyAlert();
+        QVERIFY(alert);
+        QCOMPARE(alert->title(),
+                 QStringLiteral("There is a problem connecting to ZRP. \nPlease try again after a bit."));
+        QVERIFY(alert->message().isEmpty());
+        QCOMPARE(alert->buttonTitleAtIndex(1), QStringLiteral("Retry"));
+        alert->clickButtonAtIndex(1);
+        QVERIFY(!hub()->hasPendingFailureAlert());
+        // "Retry" reloads the screen that failed first: the schedule.
+        QTRY_COMPARE(hub()->sectionLabel()->text(), QStringLiteral("TV Schedule"));
+    }
+
+    void failureFollowedBySwitchGivesNoAlert()
+    {
+        start(Reachability::ReachableViaWiFi);
+        QTRY_VERIFY(hub()->activeController());
+        FakeSection s(SectionViewController::Kind::Featured);
+        hub()->loadFailed(&s);
+        m_clock->advance(2000);
+        hub()->loadProgramList(false);
+        m_clock->advance(5000);
+        QVERIFY(AlertView::visibleAlerts().isEmpty());
+    }
+
+    void launchOfflineShowsConnectionAlertUntilRetrySucceeds()
+    {
+        start(Reachability::NotReachable);
+        QTRY_VERIFY(onlyAlert());
+        AlertView* alert = onlyAlert();
+        QCOMPARE(alert->title(), QStringLiteral("Connection Issue"));
+        QCOMPARE(alert->message(),
+                 QStringLiteral("Couldn't connect to the Internet, please check your connection and retry."));
+        QCOMPARE(alert->tag(), 2);
+        QVERIFY(!hub()->activeController());
+
+        alert->clickButtonAtIndex(1); // still offline: the same alert again
+        QCOMPARE(onlyAlert(), alert);
+        m_reach->setStatus(Reachability::ReachableViaWiFi);
+        alert->clickButtonAtIndex(1);
+        QTRY_VERIFY(hub()->activeController());
+        QCOMPARE(hub()->activeController()->sectionTitle(), QStringLiteral("Spotlight"));
+        QVERIFY(!hub()->reachabilityAlert());
+
+        // From now on a lost connection is noticed too.
+        m_reach->setStatus(Reachability::NotReachable);
+        QTRY_VERIFY(onlyAlert());
+        QCOMPARE(onlyAlert()->tag(), 1);
+    }
+
+    void connectionLossAlertsExceptDuringPlaybackAndCancelIsRemembered()
+    {
+        start(Reachability::ReachableViaWiFi);
+        QTRY_VERIFY(hub()->activeController());
+        hub()->setVideoPlayerPresented(true);
+        m_reach->setStatus(Reachability::NotReachable);
+        QTest::qWait(10);
+        QVERIFY(AlertView::visibleAlerts().isEmpty());
+
+        hub()->setVideoPlayerPresented(false);
+        m_reach->setStatus(Reachability::ReachableViaWiFi);
+        m_reach->setStatus(Reachability::NotReachable);
+        QTRY_VERIFY(onlyAlert());
+        QCOMPARE(onlyAlert()->tag(), 1);
+        onlyAlert()->clickButtonAtIndex(0); // Cancel: remembered
+        QVERIFY(hub()->reachabilityAlert());
+        m_reach->setStatus(Reachability::ReachableViaWiFi);
+        m_reach->setStatus(Reachability::NotReachable);
+        QTest::qWait(10);
+        QVERIFY(AlertView::visibleAlerts().isEmpty());
+    }
+
+    void popoversAreExclusiveToggles()
+    {
+        start(Reachability::ReachableViaWiFi);
+        QTRY_VERIFY(hub()->activeController());
+        QTest::mouseClick(hub()->favoritesButton(), Qt::LeftButton);
+        PopoverController* fav = hub()->favoritesPopoverController();
+        QVERIFY(fav && fav->isPopoverVisible());
+        // The open popover lets touches through to the navigation bar: a second touch closes it.
+        QTest::mouseClick(hub()->favoritesButton(), Qt::LeftButton);
+        QVERIFY(!fav->isPopoverVisible());
+
+        QTest::mouseClick(hub()->favoritesButton(), Qt::LeftButton);
+        QVERIFY(fav->isPopoverVisible());
+        hub()->popupInfo(hub()->infoButton());
+        QVERIFY(!fav->isPopoverVisible());
+        QVERIFY(hub()->infoPopoverController()->isPopoverVisible());
+        hub()->popupSettings(hub()->settingsButton());
+        QVERIFY(!hub()->infoPopoverController()->isPopoverVisible());
+        QVERIFY(hub()->settingsPopoverController()->isPopoverVisible());
+        // A section switch closes whatever is open.
+        hub()->loadProgramList(false);
+        QVERIFY(!hub()->settingsPopoverController()->isPopoverVisible());
+
+        const QStringList views = pageViews();
+        QCOMPARE(views.count(QStringLiteral("/favorites")), 2);
+        QCOMPARE(views.count(QStringLiteral("/info")), 1);
+        int favEvents = 0;
+        for (const AnalyticsHit& h : AnalyticsTracker::sharedInstance()->queuedHits())
+            if (h.type == QLatin1String("event") && h.category == QLatin1String("favorites") &&
+                h.action == QLatin1String("view_favorites_popover"))
+                ++favEvents;
+        QCOMPARE(favEvents, 2);
+    }
+
+    void splashClosesAlertsAndPopovers()
+    {
+        start(Reachability::ReachableViaWiFi);
+        QTRY_VERIFY(hub()->activeController());
+        hub()->popupInfo(hub()->infoButton());
+        auto* alert = new AlertView(QStringLiteral("Any"), QString(), QStringLiteral("OK"), {});
+        alert->show();
+        hub()->showSplashImage();
+        QVERIFY(hub()->isSplashShown());
+        QVERIFY(AlertView::visibleAlerts().isEmpty());
+        QVERIFY(!hub()->infoPopoverController()->isPopoverVisible());
+        hub()->hideSplashImage();
+        QVERIFY(!hub()->isSplashShown());
+    }
+
+    void cleanupViewsRebuildsOnNextUse()
+    {
+        start(Reachability::ReachableViaWiFi);
+        QTRY_VERIFY(hub()->activeController());
+        hub()->cleanupViews();
+        QVERIFY(!hub()->isViewLoaded());
+        QVERIFY(!hub()->activeController());
+        QWidget* v = hub()->view(); // runs the load sequence again
+        v->show();
+        QTRY_VERIFY(hub()->activeController());
+        QCOMPARE(hub()->activeController()->sectionTitle(), QStringLiteral("Spotlight"));
+    }
+
+    void tabBarSelection()
+    {
+        TabBarViewiPad bar;
+        bar.resize(301, 44);
+        for (const char* t : {"Previews", "Primetime", "Expiring Soon"})
+            bar.addButtonWithTitle(QString::fromLatin1(t));
+        bar.setSelectedItem(0);
+        bar.show();
+        QSignalSpy changed(&bar, &TabBarViewiPad::selectedItemChanged);
+        QCOMPARE(bar.buttonWithTag(2)->text(), QStringLiteral("Primetime"));
+        // Equal shares one point apart; the last takes what remains.
+        QCOMPARE(bar.buttonWithTag(1)->width(), 99);
+        QCOMPARE(bar.buttonWithTag(2)->x(), 100);
+        QCOMPARE(bar.buttonWithTag(3)->geometry().right(), 300);
+        QTest::mouseClick(bar.buttonWithTag(1), Qt::LeftButton); // already selected
+        QCOMPARE(changed.count(), 0);
+        QVERIFY(bar.buttonWithTag(1)->isChecked());
+        QTest::mouseClick(bar.buttonWithTag(3), Qt::LeftButton);
+        QCOMPARE(changed.count(), 1);
+        QCOMPARE(changed.at(0).at(0).toInt(), 2);
+        bar.setSelectedItem(1); // silent
+        QCOMPARE(changed.count(), 1);
+        QVERIFY(bar.buttonWithTag(2)->isChecked());
+        QTest::keyClick(&bar, Qt::Key_Left);
+        QCOMPARE(bar.selectedItem(), 0);
+        QCOMPARE(changed.count(), 2);
+    }
+};
+
+QTEST_MAIN(TestHub)
+#include "test_hub.moc"
