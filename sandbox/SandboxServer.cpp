@@ -4,6 +4,8 @@
 #include "Credentials.h"
 #include "FaultInjector.h"
 #include "ImageRenderer.h"
+#include "LiveRailService.h"
+#include "LogService.h"
 #include "RemoteConfigFile.h"
 #include "RequestLog.h"
 #include "SampleCatalog.h"
@@ -198,6 +200,8 @@ struct SandboxServer::Impl
     RequestLog log;
     RemoteConfigFile config;
     AnalyticsCollector analytics{Credentials::analyticsAccountId()};
+    LiveRailService liveRail; // LiveRailService.cpp
+    LogService logService;    // LogService.cpp
 
     std::unique_ptr<HttpServer> http;
     std::thread listener;
@@ -382,6 +386,11 @@ HttpReply SandboxServer::Impl::route(const HttpRequest& r)
     const QString& path = r.path;
     if (path == QLatin1String("/_sandbox/ping"))
         return isGet(r) ? HttpReply::noContent() : methodNotAllowed("GET, HEAD");
+    // The ad server and the diagnostic log service, with their /_sandbox/ listings.
+    if (std::optional<HttpReply> reply = liveRail.route(r))
+        return *reply;
+    if (std::optional<HttpReply> reply = logService.route(r))
+        return *reply;
     if (isControlPath(path))
         return control(r);
     if (path.startsWith(QLatin1String("/vexo/v1/")))
