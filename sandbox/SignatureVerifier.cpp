@@ -117,7 +117,8 @@ SignatureCheck SignatureVerifier::verifyHeaders(const HttpRequest& request, qint
         return check;
 
     const QByteArray url = "http://" + request.host() + request.target;
-    const QByteArray text = request.method + url + timestamp + key + nonce;
+    // This scheme always signs the word "GET", whatever the method (the catalog only takes GET).
+    const QByteArray text = "GET" + url + timestamp + key + nonce;
     if (!sameBytes(hmacSha1Hex(pair->secretKey.toUtf8(), text), signature)) {
         return refuse(scheme, QStringLiteral("Invalid signature."),
                       QStringLiteral("The X-ZRPAuth-Signature does not match the request %1 %2.")
