@@ -1,19 +1,20 @@
 #include "Application.h"
 
+#include "SandboxServer.h"
 #include "StartupOptions.h"
+#include "ZRPiPadAppDelegate.h"
 #include "core/Config.h"
 #include "core/Device.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QLabel>
 #include <QTextStream>
 #include <QTimer>
-#include <QVBoxLayout>
 #include <QWidget>
 #include <clocale>
 #include <cstdio>
+#include <memory>
 
 namespace {
 
@@ -51,28 +52,6 @@ public:
 private:
     bool m_seen = false;
 };
-
-QWidget* buildWindow()
-{
-    auto* window = new QWidget();
-    window->setObjectName(QStringLiteral("ZRPMainWindow"));
-    window->setWindowTitle(zrp::Bundle::displayName());
-    window->resize(1024, 768);
-    window->setMinimumSize(1024, 768);
-    window->setStyleSheet(QStringLiteral("background-color: #101214; color: #f2f2f2;"));
-    auto* layout = new QVBoxLayout(window);
-    auto* title = new QLabel(zrp::Bundle::displayName(), window);
-    title->setAlignment(Qt::AlignCenter);
-    title->setStyleSheet(QStringLiteral("font-size: 48px; font-weight: bold;"));
-    auto* version = new QLabel(QStringLiteral("Version %1").arg(zrp::Bundle::version()), window);
-    version->setAlignment(Qt::AlignCenter);
-    version->setStyleSheet(QStringLiteral("color: #b8b8b8; font-size: 16px;"));
-    layout->addStretch();
-    layout->addWidget(title);
-    layout->addWidget(version);
-    layout->addStretch();
-    return window;
-}
 
 } // namespace
 
@@ -122,6 +101,20 @@ int zrpMain(int argc, char** argv)
         }
         config.rebindToSandbox(url);
     }
+    std::unique_ptr<zrp::SandboxServer> embedded;
+    if (options.configFile.isEmpty() && options.sandboxURL.isEmpty()) {
+        // No deployment named: the embedded network serves every service on a free loopback port.
+        zrp::SandboxOptions sandboxOptions;
+        sandboxOptions.dataDir = config.dataDir() + QStringLiteral("/sandbox");
+        embedded = std::make_unique<zrp::SandboxServer>(sandboxOptions);
+        QString error;
+        if (!embedded->start(&error)) {
+            printLine(stderr,
+                      QStringLiteral("zrp-tablet: the embedded network did not start: %1").arg(error));
+            return 1;
+        }
+        config.rebindToSandbox(embedded->baseUrl());
+    }
     for (const QString& dir : {config.dataDir(), config.cacheDir()}) {
         if (!QDir().mkpath(dir)) {
             printLine(stderr, QStringLiteral("zrp-tablet: cannot create the folder %1.").arg(dir));
@@ -129,12 +122,14 @@ int zrpMain(int argc, char** argv)
         }
     }
 
-    QWidget* window = buildWindow();
-    FirstFrameProbe probe;
-    if (options.exitAfterFirstFrame)
-        window->installEventFilter(&probe);
-    window->show();
-    const int rc = app.exec();
-    delete window;
+    int rc = 0;
+    {
+        ZRPiPadAppDelegate delegate;
+        FirstFrameProbe probe;
+        delegate.didFinishLaunchingWithOptions();
+        if (options.exitAfterFirstFrame)
+            delegate.window()->installEventFilter(&probe);
+        rc = app.exec();
+    }
     return rc;
 }
