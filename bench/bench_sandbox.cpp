@@ -43,6 +43,8 @@ bool signedGet(httplib::Client& client, const QByteArray& base, const QByteArray
     return true;
 }
 
+std::atomic<int> g_nextDistinct{1000};
+
 struct Run
 {
     double seconds = 0;
@@ -61,14 +63,15 @@ Run load(quint16 port, const QByteArray& base, int clients, int perClient, bool 
     QElapsedTimer timer;
     timer.start();
     for (int c = 0; c < clients; ++c) {
-        threads.emplace_back([&, c] {
+        threads.emplace_back([&] {
             httplib::Client client("127.0.0.1", port);
             client.set_keep_alive(true);
+            client.set_tcp_nodelay(true);
             for (int i = 0; i < perClient; ++i) {
                 QByteArray target =
                     "/vexo/v1/programs/?fields=associated_images%2Cproducer&filter_producer__name=ZRP";
                 if (distinct)
-                    target += "&limit=" + QByteArray::number(1000 + c * perClient + i);
+                    target += "&limit=" + QByteArray::number(g_nextDistinct++);
                 size_t n = 0;
                 if (!signedGet(client, base, target, &n))
                     ++failures;
