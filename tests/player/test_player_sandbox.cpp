@@ -11,6 +11,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QtTest>
+#include <atomic>
 #include <mutex>
 
 using namespace zrp;
@@ -42,6 +43,7 @@ private slots:
     void cleanupTestCase();
     void init();
 
+    void videoRecordFromTheCatalog();
     void adsFromTheAdServer();
     void failingPublisherFailsTheAdRequest();
     void trackerRecordsReachTheLogService();
@@ -104,6 +106,55 @@ std::shared_ptr<AdResults> TestPlayerSandbox::askForAds(const ZRPPlayerVideo& vi
             r->error = e;
         });
     return r;
+}
+
+void TestPlayerSandbox::videoRecordFromTheCatalog()
+{
+    // Any media id the catalog knows, then the player's own request for it, signed with its pair.
+    auto wrapper = ZRPAPIWrapper::wrapperOfType(ZRPAPITypeVexo, ZRPPlayerVexoDataProvider::signingInfo());
+    std::mutex mutex;
+    QVariantList listed;
+    bool listedDone = false;
+    wrapper->getDataFromUrl(
+        Config::shared().value("catalog.base_url") + "videos/?filter_availability_status=Available",
+        [&](const QVariant& results) {
+            std::lock_guard lock(mutex);
+            listed = results.toList();
+            listedDone = true;
+        },
+        [&](const Error& e) {
+            std::lock_guard lock(mutex);
+            qWarning("%s", qPrintable(e.description()));
+            listedDone = true;
+        },
+        "list");
+    QTRY_VERIFY_WITH_TIMEOUT(([&] {
+                                 std::lock_guard lock(mutex);
+                                 return listedDone;
+                             }()),
+                             10000);
+    QVERIFY(!listed.isEmpty());
+    const QString mediaId = listed.first().toMap().value("tp_media_object_id").toString();
+    QVERIFY(!mediaId.isEmpty());
+
+    auto videos = std::make_shared<QList<ZRPPlayerVideo>>();
+    auto calls = std::make_shared<std::atomic<int>>(0);
+    ZRPPlayerData::sharedInstance().videosForTPMediaId(
+        mediaId,
+        [videos, calls, &mutex](const QList<ZRPPlayerVideo>& v) {
+            std::lock_guard lock(mutex);
+            *videos = v;
+            ++*calls;
+        },
+        [calls](const Error& e) {
+            qWarning("%s", qPrintable(e.description()));
+            ++*calls;
+        });
+    QTRY_COMPARE_WITH_TIMEOUT(calls->load(), 1, 10000);
+    std::lock_guard lock(mutex);
+    QCOMPARE(videos->size(), 1);
+    QCOMPARE(QString::number(videos->first().mediaId.value_or(0)), mediaId);
+    QVERIFY(!videos->first().videoDataURL.isEmpty());
 }
 
 void TestPlayerSandbox::adsFromTheAdServer()
