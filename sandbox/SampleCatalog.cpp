@@ -208,7 +208,7 @@ void SampleCatalog::generate()
         const int web = rng.below(100);
         p.website = web < 12 ? QString() : QStringLiteral("https://www.zrp.example/%1/").arg(p.slug);
         if (web >= 12 && web < 17)
-            p.website = QStringLiteral("null");
+            p.website.reset();
         if (rng.chance(30))
             p.shopUrl = QStringLiteral("https://shop.zrp.example/programs/%1").arg(p.slug);
 
@@ -521,8 +521,7 @@ QJsonObject SampleCatalog::programJson(const Program& p, bool images, bool produ
         {QStringLiteral("nola_root"), p.nolaRoot},
         {QStringLiteral("short_description"), p.shortDescription},
         {QStringLiteral("long_description"), p.longDescription},
-        {QStringLiteral("website"),
-         p.website == QLatin1String("null") ? QJsonValue() : QJsonValue(p.website)},
+        {QStringLiteral("website"), p.website ? QJsonValue(*p.website) : QJsonValue()},
         {QStringLiteral("shop_url"), p.shopUrl.isEmpty() ? QJsonValue() : QJsonValue(p.shopUrl)},
     };
     if (images)
@@ -726,8 +725,6 @@ void producerValues(const SampleCatalog::Producer& p, QStringView rest, Values* 
         addText(out, resourceUri("producers", p.id));
 }
 
-bool lookupMatches(const Values& found, const QString& lookup, const QStringList& wanted);
-
 } // namespace
 
 void SampleCatalog::programValues(const Program& p, QStringView path, QStringList* out) const
@@ -747,8 +744,8 @@ void SampleCatalog::programValues(const Program& p, QStringView path, QStringLis
         addText(out, p.shortDescription);
     else if (field == u"long_description")
         addText(out, p.longDescription);
-    else if (field == u"website" && p.website != QLatin1String("null"))
-        addText(out, p.website);
+    else if (field == u"website" && p.website)
+        addText(out, *p.website);
     else if (field == u"shop_url" && !p.shopUrl.isEmpty())
         addText(out, p.shopUrl);
     else if (field == u"producer")
@@ -1106,12 +1103,6 @@ std::optional<SampleCatalog::ImageLabel> SampleCatalog::imageLabel(const QString
         return ImageLabel{v.title, m_programs.at(v.program).title, quint32(colourFor(v.id))};
     }
     return std::nullopt;
-}
-
-bool SampleCatalog::hasStation(const QString& callsign) const
-{
-    return std::any_of(m_stations.begin(), m_stations.end(),
-                       [&](const Station& s) { return s.callsign == callsign; });
 }
 
 } // namespace zrp::sandbox

@@ -43,8 +43,9 @@ public:
     struct Program
     {
         int id = 0;
-        QString title, slug, nolaRoot, shortDescription, longDescription, website, shopUrl;
-        int producer = 0; // index into producers()
+        QString title, slug, nolaRoot, shortDescription, longDescription, shopUrl;
+        std::optional<QString> website; // nullopt: JSON null; some are also ""
+        int producer = 0;               // index into producers()
         QList<Image> images;
     };
 
@@ -112,7 +113,6 @@ public:
 
     // What an image path shows: kind "programs" or "videos", the record's id.
     std::optional<ImageLabel> imageLabel(const QString& kind, int id) const;
-    bool hasStation(const QString& callsign) const;
 
     static QString gmtText(qint64 secondsSince1970); // "yyyy-MM-dd HH:mm:ss"
 

@@ -6,6 +6,7 @@
 
 #include <QCryptographicHash>
 #include <QDateTime>
+#include <QFile>
 #include <QHostAddress>
 #include <QImage>
 #include <QJsonArray>
@@ -19,6 +20,7 @@
 #include <QSignalSpy>
 #include <QStringDecoder>
 #include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QUuid>
 #include <algorithm>
@@ -1089,6 +1091,38 @@ private slots:
         }
         for (const SampleCatalog::Producer& p : a.producers())
             liverail += p.liverailId != 0;
+
+        // The odd cases the client must cope with are all in the data.
+        int htmlImages = 0, strayColons = 0, twiceLarge = 0, noWebsite = 0, shops = 0, buyLinks = 0,
+            notHls = 0;
+        auto images = [&](const QList<SampleCatalog::Image>& list) {
+            int large = 0;
+            for (const SampleCatalog::Image& img : list) {
+                htmlImages += img.path.startsWith(QLatin1String("/images/html/"));
+                strayColons += img.path.endsWith(QLatin1Char(';'));
+                large += img.usage == QLatin1String("iPad-Large");
+            }
+            twiceLarge += large > 1;
+        };
+        for (const SampleCatalog::Program& p : a.programs()) {
+            images(p.images);
+            noWebsite += !p.website || p.website->isEmpty();
+            shops += !p.shopUrl.isEmpty();
+        }
+        for (const SampleCatalog::Video& v : a.videos()) {
+            images(v.images);
+            buyLinks += !v.itunesLink.isEmpty() || !v.buyDvdLink.isEmpty();
+            notHls += std::any_of(v.files.begin(), v.files.end(), [](const SampleCatalog::MediaFile& f) {
+                return f.mimeType != QLatin1String("application/x-mpegURL");
+            });
+        }
+        QVERIFY(htmlImages > 0);
+        QVERIFY(strayColons > 0);
+        QVERIFY(twiceLarge > 0);
+        QVERIFY(noWebsite > 0 && noWebsite < 80);
+        QVERIFY(shops > 0 && shops < 80);
+        QVERIFY(buyLinks > 0);
+        QVERIFY(notHls > 0);
         for (const char* t : {"Episode", "Clip", "Segment", "Promotion"})
             QVERIFY2(types.contains(QLatin1String(t)), t);
         QVERIFY(types.size() >= 6);
@@ -1137,6 +1171,26 @@ private slots:
         // And it can start again.
         QVERIFY(server.start());
         QCOMPARE(exchange(QNetworkRequest(QUrl(server.baseUrl().toString() + "/_sandbox/ping"))).status, 204);
+    }
+
+    void dataDirKeepsRequestJournal()
+    {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        {
+            SandboxServer server(SandboxOptions{1, dir.filePath(QStringLiteral("sandbox")), 0});
+            QVERIFY(server.start());
+            QCOMPARE(exchange(QNetworkRequest(QUrl(server.baseUrl().toString() + "/config/ipad-conf.plist")))
+                         .status,
+                     200);
+        }
+        QFile journal(dir.filePath(QStringLiteral("sandbox/requests.jsonl")));
+        QVERIFY(journal.open(QIODevice::ReadOnly));
+        const QList<QByteArray> lines = journal.readAll().split('\n');
+        QCOMPARE(lines.size(), 2); // one entry and the final newline
+        const QJsonObject entry = QJsonDocument::fromJson(lines.at(0)).object();
+        QCOMPARE(entry.value(QStringLiteral("path")).toString(), QStringLiteral("/config/ipad-conf.plist"));
+        QCOMPARE(entry.value(QStringLiteral("status")).toInt(), 200);
     }
 
     void executableRunsAndStopsOnSigterm()
