@@ -60,7 +60,7 @@ QString checkHit(const QJsonValue& value)
 
 } // namespace
 
-AnalyticsCollector::AnalyticsCollector(QString accountId) : m_accountId(std::move(accountId)) {}
+AnalyticsCollector::AnalyticsCollector(QStringList accountIds) : m_accountIds(std::move(accountIds)) {}
 
 HttpReply AnalyticsCollector::collect(const HttpRequest& request)
 {
@@ -86,7 +86,7 @@ HttpReply AnalyticsCollector::collect(const HttpRequest& request)
         return HttpReply::error(400, QStringLiteral("Malformed batch."),
                                 QStringLiteral("A batch needs \"account\" (text) and \"hits\" (list)."));
     }
-    if (account != m_accountId) {
+    if (!m_accountIds.contains(account)) {
         return HttpReply::error(403, QStringLiteral("Unknown account."),
                                 QStringLiteral("The account \"%1\" is not collected here.").arg(account));
     }

@@ -5,6 +5,7 @@
 #include <QHash>
 #include <QJsonArray>
 #include <QSet>
+#include <QStringList>
 #include <mutex>
 
 namespace zrp::sandbox {
@@ -14,14 +15,14 @@ namespace zrp::sandbox {
 class AnalyticsCollector
 {
 public:
-    explicit AnalyticsCollector(QString accountId);
+    explicit AnalyticsCollector(QStringList accountIds);
 
     HttpReply collect(const HttpRequest& request);
     QJsonArray hits(qint64 sinceIndex) const; // each hit carries its "index" in arrival order
     void clear();
 
 private:
-    QString m_accountId;
+    QStringList m_accountIds;
     mutable std::mutex m_mutex;
     QJsonArray m_hits;
     QHash<QString, QSet<QByteArray>> m_seen;

@@ -28,9 +28,9 @@ const QList<KeyPair>& playerCatalog()
     return pairs;
 }
 
-QString analyticsAccountId()
+QStringList analyticsAccountIds()
 {
-    return QStringLiteral("ZA-20481-7");
+    return {QStringLiteral("ZA-20481-7"), QStringLiteral("ZP-40960512-1"), QStringLiteral("ZP-40960513-1")};
 }
 
 static QJsonArray pairsJson(const QList<KeyPair>& pairs)
@@ -49,7 +49,8 @@ QJsonObject toJson()
     return QJsonObject{
         {QStringLiteral("catalog"), pairsJson(catalog())},
         {QStringLiteral("player_catalog"), pairsJson(playerCatalog())},
-        {QStringLiteral("analytics"), QJsonObject{{QStringLiteral("account_id"), analyticsAccountId()}}},
+        {QStringLiteral("analytics"),
+         QJsonObject{{QStringLiteral("account_ids"), QJsonArray::fromStringList(analyticsAccountIds())}}},
     };
 }
 

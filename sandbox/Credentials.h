@@ -3,6 +3,7 @@
 #include <QJsonObject>
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 namespace zrp::sandbox {
 
@@ -19,7 +20,8 @@ namespace Credentials {
 
 const QList<KeyPair>& catalog();       // the four "X-ZRPAuth-" headers
 const QList<KeyPair>& playerCatalog(); // the query-string signature of the player library
-QString analyticsAccountId();
+// The application's tracker account and the player library's tablet and phone accounts.
+QStringList analyticsAccountIds();
 
 // {"catalog": [...], "player_catalog": [...], "analytics": {...}}: what `--print-credentials`
 // prints, so that a person can sign a request by hand.

@@ -199,7 +199,7 @@ struct SandboxServer::Impl
     FaultInjector faults;
     RequestLog log;
     RemoteConfigFile config;
-    AnalyticsCollector analytics{Credentials::analyticsAccountId()};
+    AnalyticsCollector analytics{Credentials::analyticsAccountIds()};
     LiveRailService liveRail; // LiveRailService.cpp
     LogService logService;    // LogService.cpp
 

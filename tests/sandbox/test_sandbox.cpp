@@ -1206,6 +1206,11 @@ private slots:
         QCOMPARE(pairs.at(0).toObject().value(QStringLiteral("consumerKey")).toString(),
                  QString::fromLatin1(kTabletKey));
         QCOMPARE(printed.value(QStringLiteral("player_catalog")).toArray().size(), 2);
+        QVERIFY(printed.value(QStringLiteral("analytics"))
+                    .toObject()
+                    .value(QStringLiteral("account_ids"))
+                    .toArray()
+                    .contains(QStringLiteral("ZP-40960512-1")));
 
         QProcess process;
         process.start(QStringLiteral(ZRP_SANDBOX_EXE),
