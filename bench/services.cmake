@@ -1,0 +1,3 @@
+add_executable(bench_services ${CMAKE_CURRENT_LIST_DIR}/bench_services.cpp)
+target_link_libraries(bench_services PRIVATE zrp_player zrp_services)
+zrp_target_warnings(bench_services)
