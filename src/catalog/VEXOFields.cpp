@@ -3,7 +3,7 @@
 #include "catalog/VEXOClientAPI.h"
 
 #include <QCborArray>
-#include <QMap>
+#include <QVarLengthArray>
 #include <cmath>
 
 namespace VEXOFields {
@@ -60,19 +60,37 @@ std::optional<qint64> integer(const QCborValue& value)
     }
 }
 
+namespace {
+
+// Two or four decimal digits at text[at]; -1 when any is not a digit.
+int digits(QStringView text, qsizetype at, int count)
+{
+    int n = 0;
+    for (int i = 0; i < count; ++i) {
+        const char16_t c = text[at + i].unicode();
+        if (c < u'0' || c > u'9')
+            return -1;
+        n = n * 10 + (c - u'0');
+    }
+    return n;
+}
+
+} // namespace
+
 std::optional<QDateTime> catalogDate(const QCborValue& value)
 {
     if (!value.isString())
         return std::nullopt;
     const QString s = value.toString();
-    // Exactly "yyyy-MM-dd HH:mm:ss"; parsed in parts so that no local time zone is involved.
-    if (s.size() != 19 || s.at(10) != QLatin1Char(' '))
+    // Exactly "yyyy-MM-dd HH:mm:ss", read by hand: it is on every video of every answer, and no
+    // local time zone may take part.
+    if (s.size() != 19 || s[4] != u'-' || s[7] != u'-' || s[10] != u' ' || s[13] != u':' || s[16] != u':')
         return std::nullopt;
-    const QDate date = QDate::fromString(s.left(10), QStringLiteral("yyyy-MM-dd"));
-    const QTime time = QTime::fromString(s.mid(11), QStringLiteral("HH:mm:ss"));
-    if (!date.isValid() || !time.isValid())
+    const QDate date(digits(s, 0, 4), digits(s, 5, 2), digits(s, 8, 2));
+    const int h = digits(s, 11, 2), m = digits(s, 14, 2), sec = digits(s, 17, 2);
+    if (!date.isValid() || !QTime::isValid(h, m, sec))
         return std::nullopt;
-    return QDateTime(date, time, Qt::UTC);
+    return QDateTime(date, QTime(h, m, sec), Qt::UTC);
 }
 
 std::optional<QDateTime> storedDate(const QCborValue& value)
@@ -87,21 +105,42 @@ std::optional<QDateTime> storedDate(const QCborValue& value)
     return t.toUTC();
 }
 
+namespace {
+
+// Preference lists, in order, by device.
+const QStringList& tabletImages()
+{
+    static const QStringList l{QStringLiteral("iPad-Large"), QStringLiteral("iPhone-Medium"),
+                               QStringLiteral("iPad-Small")};
+    return l;
+}
+const QStringList& mediumFirst()
+{
+    static const QStringList l{QStringLiteral("iPhone-Medium"), QStringLiteral("iPad-Small"),
+                               QStringLiteral("iPhone-Small")};
+    return l;
+}
+const QStringList& smallFirst()
+{
+    static const QStringList l{QStringLiteral("iPhone-Small"), QStringLiteral("iPad-Small"),
+                               QStringLiteral("iPhone-Medium")};
+    return l;
+}
+
+} // namespace
+
 QStringList imageUsageTypes()
 {
     if (VEXOClientAPI::getUserInterfaceIdiom() != 0)
-        return {QStringLiteral("iPad-Large"), QStringLiteral("iPhone-Medium"), QStringLiteral("iPad-Small")};
-    if (VEXOClientAPI::isiPhone4())
-        return {QStringLiteral("iPhone-Medium"), QStringLiteral("iPad-Small"),
-                QStringLiteral("iPhone-Small")};
-    return {QStringLiteral("iPhone-Small"), QStringLiteral("iPad-Small"), QStringLiteral("iPhone-Medium")};
+        return tabletImages();
+    return VEXOClientAPI::isiPhone4() ? mediumFirst() : smallFirst();
 }
 
 QStringList thumbnailUsageTypes()
 {
     if (VEXOClientAPI::getUserInterfaceIdiom() == 0 && VEXOClientAPI::isiPhone4())
-        return {QStringLiteral("iPad-Large"), QStringLiteral("iPhone-Medium"), QStringLiteral("iPad-Small")};
-    return {QStringLiteral("iPhone-Medium"), QStringLiteral("iPad-Small"), QStringLiteral("iPhone-Small")};
+        return tabletImages();
+    return mediumFirst();
 }
 
 ImageChoice chooseImages(const QCborValue& associatedImages, bool stripSemicolons)
@@ -109,33 +148,40 @@ ImageChoice chooseImages(const QCborValue& associatedImages, bool stripSemicolon
     ImageChoice choice;
     if (!associatedImages.isArray())
         return choice;
-    QMap<QString, QString> byUsage;
+    // A handful of images per record: a short list searched from the end (a later image of a
+    // usage type replaces an earlier one) costs less than a map.
+    QVarLengthArray<std::pair<QString, QString>, 8> byUsage;
     for (const QCborValue& image : associatedImages.toArray()) {
         if (!image.isMap())
             continue;
         const QCborMap m = image.toMap();
-        const std::optional<QString> url = text(m.value(QLatin1String("url")));
+        const QCborValue url = m.value(QLatin1String("url"));
         const QCborValue type = m.value(QLatin1String("type"));
-        if (!url || !type.isMap())
+        if (!type.isMap())
             continue;
         const QCborValue usage = type.toMap().value(QLatin1String("usage_type"));
-        if (!usage.isString())
+        const std::optional<QString> u = text(url);
+        if (!u || !usage.isString())
             continue;
-        QString u = *url;
-        if (stripSemicolons)
-            u.remove(QLatin1Char(';'));
-        byUsage.insert(usage.toString(), u);
+        byUsage.append({usage.toString(), *u});
     }
     const auto firstOf = [&](const QStringList& order) -> std::optional<QString> {
         for (const QString& usage : order) {
-            auto it = byUsage.constFind(usage);
-            if (it != byUsage.constEnd())
-                return *it;
+            for (auto it = byUsage.crbegin(); it != byUsage.crend(); ++it) {
+                if (it->first == usage) {
+                    QString url = it->second;
+                    if (stripSemicolons)
+                        url.remove(QLatin1Char(';'));
+                    return url;
+                }
+            }
         }
         return std::nullopt;
     };
-    choice.imageURL = firstOf(imageUsageTypes());
-    choice.thumbnailURL = firstOf(thumbnailUsageTypes());
+    const bool tablet = VEXOClientAPI::getUserInterfaceIdiom() != 0;
+    const bool retina = !tablet && VEXOClientAPI::isiPhone4();
+    choice.imageURL = firstOf(tablet ? tabletImages() : retina ? mediumFirst() : smallFirst());
+    choice.thumbnailURL = firstOf(retina ? tabletImages() : mediumFirst());
     return choice;
 }
 

@@ -18,12 +18,6 @@ std::recursive_mutex& storeLock()
     return m;
 }
 
-QString resourceURIOf(const QCborMap& dictionary)
-{
-    const QCborValue v = dictionary.value(QLatin1String("resource_uri"));
-    return v.isString() ? v.toString() : QString();
-}
-
 void trackFavoriteEvent(const QString& action, const QString& title)
 {
     // The tracker refuses while it is not started; favorites work the same either way.
@@ -92,8 +86,9 @@ void UserDefaultsUtil::archiveAll(const QString& key, const QList<QCborMap>& rec
 qsizetype UserDefaultsUtil::findByResourceURI(const QString& resourceURI, const QCborArray& blobs)
 {
     for (qsizetype i = 0; i < blobs.size(); ++i) {
+        // Read the way the records read it, so that whatever identity a record has is found.
         const std::optional<QCborMap> d = unarchive(blobs.at(i));
-        if (d && d->value(QLatin1String("resource_uri")).isString() && resourceURIOf(*d) == resourceURI)
+        if (d && VEXOProgram::programURIFromDictionary(*d) == resourceURI)
             return i;
     }
     return -1;
