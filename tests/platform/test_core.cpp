@@ -4,6 +4,7 @@
 #include "core/NotificationCenter.h"
 #include "core/RunLoop.h"
 #include "core/Text.h"
+#include "core/VersionComparator.h"
 #include "core/WorkQueue.h"
 
 #include <QGuiApplication>
@@ -474,6 +475,38 @@ private slots:
         QVERIFY(Bundle::version().contains(QLatin1Char('.')));
         QCOMPARE(Bundle::identifier(), QStringLiteral("org.zrp.tablet"));
         QCOMPARE(Bundle::displayName(), QStringLiteral("ZRP"));
+    }
+
+    void versionComparison_data()
+    {
+        QTest::addColumn<QString>("a");
+        QTest::addColumn<QString>("b");
+        QTest::addColumn<int>("expected");
+        QTest::newRow("equal") << "1.0.0"
+                               << "1.0.0" << 0;
+        QTest::newRow("numeric not lexical") << "1.10"
+                                             << "1.9" << 1;
+        QTest::newRow("longer is newer") << "1.0.1"
+                                         << "1.0" << 1;
+        QTest::newRow("pre-release is older") << "2.0b3"
+                                              << "2.0" << -1;
+        QTest::newRow("pre-releases by text") << "2.0a1"
+                                              << "2.0b1" << -1;
+        QTest::newRow("leading zeros") << "1.010"
+                                       << "1.10" << 0;
+        QTest::newRow("long numbers") << "1.123456789012345678901"
+                                      << "1.123456789012345678900" << 1;
+        QTest::newRow("one part higher") << "1.0.0.1"
+                                         << "1.0.0" << 1;
+    }
+
+    void versionComparison()
+    {
+        QFETCH(QString, a);
+        QFETCH(QString, b);
+        QFETCH(int, expected);
+        QCOMPARE(VersionComparator::compare(a, b), expected);
+        QCOMPARE(VersionComparator::compare(b, a), -expected);
     }
 
     // ---- configuration ----

@@ -41,6 +41,8 @@ LoopbackServer::LoopbackServer() : m_server(std::make_unique<httplib::Server>())
     // Headers and body go out in separate writes; without this, Nagle's algorithm and the
     // client's delayed ACK hold every answer back by some 40 ms.
     m_server->set_tcp_nodelay(true);
+    // Idle keep-alive connections hold stop() for this long; tests stop servers often.
+    m_server->set_keep_alive_timeout(1);
 
     auto serve = [this](const httplib::Request& req, httplib::Response& res) {
         Request r;

@@ -27,6 +27,7 @@ const std::vector<Config::Entry>& Config::entries()
         {"liverail.base_url", "https://ads.zrp.example/liverail/", "/liverail/"},
         {"analytics.collector_url", "https://collect.zrp.example/collect", "/collect"},
         {"analytics.account_id", "ZA-20481-7", nullptr},
+        {"store.app_url", "https://apps.zrp.example/tablet", nullptr},
         {"web.site_url", "https://www.zrp.example/", "/web/"},
         // The player library's own catalog pairs, LiveRail publisher and analytics properties.
         {"player.tablet_consumer_key", "ZRPVPAD-4348D2E8-CC98-4569-90F5-EEC5ACC6279C", nullptr},

@@ -4,7 +4,7 @@
 #include <QPointer>
 #include <QStringList>
 
-class QWidget;
+#include <QWidget>
 
 namespace zrp::ui {
 
