@@ -10,9 +10,11 @@ std::mutex& instanceMutex()
     static std::mutex m;
     return m;
 }
-std::unique_ptr<ZRPPlayerData>& instanceSlot()
+// Never destroyed: answers still being delivered on the background queue at exit, or after a
+// test's reset, may reach it.
+ZRPPlayerData*& instanceSlot()
 {
-    static std::unique_ptr<ZRPPlayerData> instance;
+    static ZRPPlayerData* instance = nullptr;
     return instance;
 }
 } // namespace
@@ -22,21 +24,19 @@ ZRPPlayerData& ZRPPlayerData::sharedInstance()
     std::lock_guard lock(instanceMutex());
     auto& slot = instanceSlot();
     if (!slot)
-        slot = std::make_unique<ZRPPlayerData>();
+        slot = new ZRPPlayerData();
     return *slot;
 }
 
 void ZRPPlayerData::resetSharedInstanceForTesting()
 {
-    std::unique_ptr<ZRPPlayerData> old;
+    ZRPPlayerData* old = nullptr;
     {
         std::lock_guard lock(instanceMutex());
-        old = std::move(instanceSlot());
+        std::swap(old, instanceSlot());
     }
     if (old)
         old->cancelRequests();
-    // An answer already being delivered may still reach the old object; keep it alive.
-    old.release();
 }
 
 ZRPPlayerData::~ZRPPlayerData() = default;

@@ -134,25 +134,31 @@ void ZRPConnection::deliver(std::function<void()> fn)
 void ZRPConnection::cancel()
 {
     std::lock_guard delivery(m_deliveryMutex);
-    QPointer<HttpTask> task;
     {
         std::lock_guard lock(m_mutex);
         if (m_cancelled)
             return;
         m_cancelled = true;
-        task = m_theConnection;
     }
     // The transfer belongs to the main thread; stop it there. The flag above already keeps
     // every callback from running.
     if (RunLoop::isMainThread()) {
-        if (task)
-            task->cancel();
+        stopTransfer();
     } else {
-        RunLoop::post([task]() {
-            if (task)
-                task->cancel();
-        });
+        auto self = shared_from_this();
+        RunLoop::post([self]() { self->stopTransfer(); });
     }
+}
+
+void ZRPConnection::stopTransfer()
+{
+    QPointer<HttpTask> task;
+    {
+        std::lock_guard lock(m_mutex);
+        task = m_theConnection;
+    }
+    if (task)
+        task->cancel();
 }
 
 int ZRPConnection::statusCode() const

@@ -41,7 +41,8 @@ public:
 
 private:
     void initWithRequest();
-    void start(); // main thread
+    void start();        // main thread
+    void stopTransfer(); // main thread
     void didReceiveResponse(int status);
     void didReceiveData(const QByteArray& data);
     void didFinishLoading();
