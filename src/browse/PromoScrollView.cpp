@@ -45,11 +45,11 @@ void PromoPagedScrollView::setPages(const QList<PromoView*>& pages, int firstOff
 {
     m_pages = pages;
     m_firstOffsetPage = firstOffsetPage;
-    for (PromoView* p : m_pages)
-        if (p->parentWidget() != viewport()) {
+    for (PromoView* p : m_pages) {
+        if (p->parentWidget() != viewport())
             p->setParent(viewport());
-            p->show();
-        }
+        p->show();
+    }
     horizontalScrollBar()->setRange(0, maximumOffset());
     layoutPages();
 }
@@ -303,6 +303,28 @@ void PromoScrollView::scrollToOffset(int x, bool animated)
 void PromoScrollView::scrollAnimationEnded()
 {
     fadePromoViews(true);
+    updateFocusRing();
+}
+
+void PromoScrollView::updateFocusRing()
+{
+    const int w = pageWidth();
+    const int shown =
+        (w > 0 ? int(std::lround(double(contentOffset()) / w)) : 0) + (m_infiniteScrollingAvailable ? 1 : 0);
+    for (int j = 0; j < m_episodePromoViews.size(); ++j)
+        m_episodePromoViews[j]->setFocusRing(hasFocus() && j == shown);
+}
+
+void PromoScrollView::focusInEvent(QFocusEvent* e)
+{
+    QWidget::focusInEvent(e);
+    updateFocusRing();
+}
+
+void PromoScrollView::focusOutEvent(QFocusEvent* e)
+{
+    QWidget::focusOutEvent(e);
+    updateFocusRing();
 }
 
 void PromoScrollView::scrollViewDidScroll()
@@ -365,6 +387,7 @@ void PromoScrollView::scrollViewDidEndDecelerating()
             m_scrollView->setContentOffset(w); // the copy of the first video
     }
     fadePromoViews(false);
+    updateFocusRing();
 }
 
 qreal PromoScrollView::fadeFor(int pageIndex) const

@@ -104,8 +104,11 @@ signals:
 protected:
     void resizeEvent(QResizeEvent*) override;
     void keyPressEvent(QKeyEvent*) override;
+    void focusInEvent(QFocusEvent*) override;
+    void focusOutEvent(QFocusEvent*) override;
 
 private:
+    void updateFocusRing();
     void startAutoAdvance();
     void scrollTimerFired();
     void pageControlChanged(int page);

@@ -56,6 +56,14 @@ void PromoView::setFadeOpacity(qreal opacity)
     update();
 }
 
+void PromoView::setFocusRing(bool on)
+{
+    if (m_focusRing == on)
+        return;
+    m_focusRing = on;
+    update();
+}
+
 void PromoView::paintEvent(QPaintEvent*)
 {
     QPainter p(this);
@@ -103,6 +111,13 @@ void PromoView::paintEvent(QPaintEvent*)
     p.setPen(Theme::accent.lighter(130));
     p.drawText(QRect(pad, y, textWidth, 20), Qt::AlignLeft | Qt::AlignVCenter,
                elided(m_programTitle.toUpper(), programFont, textWidth));
+    if (m_focusRing) {
+        p.setClipping(false);
+        p.setOpacity(1.0);
+        p.setPen(QPen(Theme::accent, 3));
+        p.setBrush(Qt::NoBrush);
+        p.drawRoundedRect(r.adjusted(1.5, 1.5, -1.5, -1.5), Theme::cornerRadius, Theme::cornerRadius);
+    }
 }
 
 void PromoView::mousePressEvent(QMouseEvent* e)

@@ -30,6 +30,9 @@ public:
     // What is painted: the fade, dimmed to 0.8 while touched.
     qreal effectiveOpacity() const { return m_fade * (m_pressed ? 0.8 : 1.0); }
     bool isPressed() const { return m_pressed; }
+    // The keyboard's place in the strip: drawn as a teal ring.
+    bool hasFocusRing() const { return m_focusRing; }
+    void setFocusRing(bool on);
 
     static QImage defaultPlaceholder(); // "ZRP768x432.png"
 
@@ -50,4 +53,5 @@ private:
     QString m_episodeDescription;
     qreal m_fade = 1.0;
     bool m_pressed = false;
+    bool m_focusRing = false;
 };

@@ -286,6 +286,9 @@ int SegmentedEpisodeSliderView::columnCount() const
 
 void SegmentedEpisodeSliderView::layoutThumbnails()
 {
+    // The band scrolls by touch and keys only; the grid shows a thin bar while it can scroll.
+    m_scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_scroll->setVerticalScrollBarPolicy(isGridLayout() ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
     m_scroll->setGeometry(rect());
     const auto views = episodeThumbnailViews(m_currentSegment);
     const int n = int(views.size());

@@ -25,6 +25,7 @@
 #include "ui/Kit.h"
 #include "ui/LoadingOverlay.h"
 
+#include <QApplication>
 #include <QBuffer>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -808,11 +809,17 @@ private slots:
         QTRY_COMPARE(touched.size(), 1);
         QCOMPARE(touched.last().at(0).toInt(), 4);
 
+        QApplication::setActiveWindow(&strip);
         strip.setFocus();
+        QTRY_VERIFY(strip.hasFocus());
+        QVERIFY(strip.episodePromoViews()[2]->hasFocusRing());
         QTest::keyClick(&strip, Qt::Key_Right);
         m_clock->advance(1000);
         QCOMPARE(strip.pageControl()->currentPage(), 1);
         QCOMPARE(strip.contentOffset(), 2 * strip.pageWidth());
+        // The ring follows the page on show.
+        for (int j = 0; j < strip.episodePromoViews().size(); ++j)
+            QCOMPARE(strip.episodePromoViews()[j]->hasFocusRing(), j == 3);
         QTest::keyClick(&strip, Qt::Key_Return);
         QCOMPARE(touched.last().at(0).toInt(), 1);
     }
