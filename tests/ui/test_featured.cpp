@@ -665,6 +665,8 @@ private slots:
         QVERIFY(qAbs(strip.episodePromoViews()[shown + 1]->fadeOpacity() - 1.0 / 3.0) < 0.01);
         QCOMPARE(strip.episodePromoViews()[shown + 2]->fadeOpacity(), 0.0);
 
+        for (PromoView* v : strip.episodePromoViews())
+            QVERIFY(v->isVisibleTo(&strip));
         // Each page gets its own video's picture, the copies included.
         for (PromoView* v : strip.episodePromoViews())
             QTRY_VERIFY(v->hasLoadedImage());
