@@ -190,10 +190,10 @@ class TestFeatured : public QObject
 
     // The catalog's groups from the loopback server: `failing` answers 500, `empty` an empty list.
     void serveGroups(const QMap<QString, QJsonArray>& groups, const QString& failing = QString(),
-                     const QString& empty = QString())
+                     const QString& empty = QString(), const QString& held = QString())
     {
         Config::shared().setValue(QStringLiteral("catalog.base_url"), base() + QStringLiteral("/vexo/v1/"));
-        m_server->on("/vexo/v1/groups/", [groups, failing, empty](const LoopbackServer::Request& r) {
+        m_server->on("/vexo/v1/groups/", [groups, failing, empty, held](const LoopbackServer::Request& r) {
             const QString name =
                 QUrlQuery(QUrl(QString::fromUtf8(r.target)).query()).queryItemValue("filter_name");
             if (name == failing)
@@ -203,6 +203,7 @@ class TestFeatured : public QObject
                 results.append(QJsonObject{{"name", name}, {"videos", groups.value(name)}});
             LoopbackServer::Answer a(200, QJsonDocument(QJsonObject{{"results", results}}).toJson());
             a.contentType = "application/json";
+            a.hold = name == held;
             return a;
         });
     }
@@ -978,6 +979,29 @@ private slots:
         slider->thumbnailTouched(slider->episodeThumbnailViews(QStringLiteral("Primetime")).at(0));
         QCOMPARE(int(pageViews().size()), before);
         Q_UNUSED(hub);
+    }
+
+    // The hub tears a screen down while a group is on its way: the answer reaches nobody and
+    // the chain goes no further.
+    void featuredGoneMidChain()
+    {
+        startHub();
+        serveGroups(sampleGroups(), QString(), QString(), QStringLiteral("ipad_spotlight"));
+        auto featured = showFeatured();
+        QTRY_COMPARE(m_server->activeCount(), 1);
+        QTRY_VERIFY(featured->previewEpisodes().has_value());
+        featured->willDisappear(false);
+        featured->unloadView();
+        QVERIFY(!featured->isObservingSliderTaps());
+        featured.reset();
+        m_server->releaseHeld();
+        QTRY_COMPARE(m_server->activeCount(), 0);
+        servePng("/img/sentinel.png");
+        RecordingDelegate sentinel;
+        ImageRequestQueue after(&sentinel);
+        after.enqueueRequestForURLString(base() + "/img/sentinel.png", QStringLiteral("s"));
+        QTRY_COMPARE(sentinel.received.size(), 1);
+        QCOMPARE(requestedGroups(), (QStringList{"ipad_previews", "ipad_spotlight"}));
     }
 
     // The whole road against the embedded network: its three groups, its pictures.
