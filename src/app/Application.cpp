@@ -5,6 +5,7 @@
 #include "ZRPiPadAppDelegate.h"
 #include "core/Config.h"
 #include "core/Device.h"
+#include "core/RunLoop.h"
 
 #include <QApplication>
 #include <QDir>
@@ -127,6 +128,9 @@ int zrpMain(int argc, char** argv)
         ZRPiPadAppDelegate delegate;
         FirstFrameProbe probe;
         delegate.didFinishLaunchingWithOptions();
+        // Links given on the command line arrive the way the platform would deliver them.
+        for (const QString& link : options.links)
+            zrp::RunLoop::post([&delegate, link] { delegate.handleOpenURL(link); });
         if (options.exitAfterFirstFrame)
             delegate.window()->installEventFilter(&probe);
         rc = app.exec();

@@ -2,6 +2,7 @@
 
 #include "UnavailableViewController.h"
 #include "analytics/AnalyticsTracker.h"
+#include "browse/FeaturedViewController.h"
 #include "catalog/VEXOEpisode.h"
 #include "catalog/VEXOProgram.h"
 #include "core/Config.h"

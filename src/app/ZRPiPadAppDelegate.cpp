@@ -4,10 +4,14 @@
 #include "analytics/AnalyticsTracker.h"
 #include "core/Config.h"
 #include "core/Device.h"
+#include "core/Text.h"
 #include "net/DownloadCache.h"
 #include "net/HttpClient.h"
+#include "ui/AlertView.h"
 #include "ui/Kit.h"
+#include "ui/LoadingOverlay.h"
 
+#include <QStringDecoder>
 #include <QWidget>
 
 using namespace zrp;
@@ -62,4 +66,111 @@ bool ZRPiPadAppDelegate::didFinishLaunchingWithOptions()
     ui::setMainWindow(m_window);
     m_window->show();
     return true;
+}
+
+// ---- deep links ------------------------------------------------------------------------------
+
+QMap<QString, QString> ZRPiPadAppDelegate::parseQuery(const QString& query)
+{
+    auto unescape = [](const QString& text) {
+        const QByteArray bytes = QByteArray::fromPercentEncoding(text.toUtf8());
+        QStringDecoder decode(QStringDecoder::Utf8);
+        const QString out = decode(bytes);
+        return decode.hasError() ? QString() : out;
+    };
+    QMap<QString, QString> out;
+    for (const QString& piece : query.split(QLatin1Char('&'), Qt::SkipEmptyParts)) {
+        const qsizetype eq = piece.indexOf(QLatin1Char('='));
+        if (eq < 0)
+            out.insert(unescape(piece), QString());
+        else
+            out.insert(unescape(piece.left(eq)), unescape(piece.mid(eq + 1)));
+    }
+    return out;
+}
+
+void ZRPiPadAppDelegate::showLinkAlert(const QString& message)
+{
+    auto* alert = new ui::AlertView(QStringLiteral("External Link Error"), message, QStringLiteral("OK"), {});
+    alert->show();
+}
+
+bool ZRPiPadAppDelegate::handleOpenURL(const QString& link)
+{
+    if (link.isEmpty())
+        return false;
+    // Read from the text as given: a parsed URL would normalise what the analytics record.
+    const qsizetype schemeEnd = link.indexOf(QStringLiteral("://"));
+    QString rest = schemeEnd >= 0 ? link.mid(schemeEnd + 3) : link;
+    QString query;
+    const qsizetype q = rest.indexOf(QLatin1Char('?'));
+    if (q >= 0) {
+        query = rest.mid(q + 1);
+        rest = rest.left(q);
+    }
+    const qsizetype slash = rest.indexOf(QLatin1Char('/'));
+    const QString kind = slash >= 0 ? rest.left(slash) : rest;
+    const QString id = slash >= 0 ? QString(rest.mid(slash)).remove(QLatin1Char('/')) : QString();
+
+    const QMap<QString, QString> params = parseQuery(query);
+    AnalyticsTracker* tracker = AnalyticsTracker::sharedInstance();
+    if (params.contains(QStringLiteral("utm_campaign")) && params.contains(QStringLiteral("utm_source")) &&
+        params.contains(QStringLiteral("utm_medium")))
+        tracker->setReferrer(query);
+    tracker->trackEvent(QStringLiteral("external_link"), QStringLiteral("%1|%2").arg(kind, id), link, -1);
+
+    if (kind != QLatin1String("video") && kind != QLatin1String("program")) {
+        showLinkAlert(
+            QStringLiteral("Sorry, there was a problem trying to load the external link:%1").arg(link));
+        return true;
+    }
+    if (m_vexoAPI)
+        endLookUp(); // a newer link replaces a look-up still under way
+    m_vexoAPI = new VEXOClientAPI(this);
+    m_vexoAPI->setDelegate(this);
+    if (auto* overlay = ContainerViewController::sharedInstance()->loadingView())
+        overlay->show(true);
+    // The id comes from outside: escaped, so it can only ever be a value, never more query.
+    const QString safeId = Text::percentEscapeUnreserved(id);
+    if (kind == QLatin1String("video"))
+        m_vexoAPI->getEpisodesByTPMediaId(safeId, QStringLiteral("video"));
+    else
+        m_vexoAPI->getProgramBySlug(safeId, QStringLiteral("program"));
+    return true;
+}
+
+void ZRPiPadAppDelegate::didFindResults(const QString& requestId, const VEXOResults& results)
+{
+    ContainerViewController* hub = ContainerViewController::sharedInstance();
+    if (auto* overlay = hub->loadingView())
+        overlay->hide(true);
+    const bool any = !results.episodes.isEmpty() || !results.programs.isEmpty();
+    if (any) {
+        if (requestId == QLatin1String("video") && !results.episodes.isEmpty())
+            hub->loadEpisode(results.episodes.first());
+        else if (requestId == QLatin1String("program") && !results.programs.isEmpty())
+            hub->loadProgram(results.programs.first());
+    } else {
+        showLinkAlert(
+            QStringLiteral("Sorry, that %1 is not currently available for ZRP mobile").arg(requestId));
+    }
+    endLookUp();
+}
+
+void ZRPiPadAppDelegate::didFail(const QString& requestId, const zrp::Error&)
+{
+    if (auto* overlay = ContainerViewController::sharedInstance()->loadingView())
+        overlay->hide(true);
+    showLinkAlert(QStringLiteral("Sorry, there was a problem trying to load that %1").arg(requestId));
+    endLookUp();
+}
+
+void ZRPiPadAppDelegate::endLookUp()
+{
+    if (!m_vexoAPI)
+        return;
+    m_vexoAPI->cancelRequests();
+    // Released on a later turn: this may run inside the client's own callback.
+    m_vexoAPI->deleteLater();
+    m_vexoAPI = nullptr;
 }

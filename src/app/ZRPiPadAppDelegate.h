@@ -1,5 +1,8 @@
 #pragma once
 
+#include "catalog/VEXOClientAPI.h"
+
+#include <QMap>
 #include <QObject>
 #include <QPointer>
 #include <QUrl>
@@ -8,7 +11,7 @@ class QWidget;
 
 // The application delegate: configures the process-wide facilities at launch, installs the hub
 // as the window's root and hands platform events on to the hub and the stores.
-class ZRPiPadAppDelegate : public QObject
+class ZRPiPadAppDelegate : public QObject, public VEXOClientAPIDelegate
 {
     Q_OBJECT
 public:
@@ -23,7 +26,22 @@ public:
 
     double videoAdsThreshold() const { return m_videoAdsThreshold; }
 
+    // A link scheme://KIND/ID?QUERY: "video" and "program" open that page after a catalog
+    // look-up; anything else is an error alert. Returns false for a missing link.
+    bool handleOpenURL(const QString& link);
+    bool isLookingUp() const { return m_vexoAPI != nullptr; }
+
+    // The split of a link's query: later keys win; a piece without "=" is a key with an empty
+    // value; text that does not unescape to UTF-8 becomes empty.
+    static QMap<QString, QString> parseQuery(const QString& query);
+
+    void didFindResults(const QString& requestId, const VEXOResults& results) override;
+    void didFail(const QString& requestId, const zrp::Error& error) override;
+
 private:
+    void endLookUp();
+    static void showLinkAlert(const QString& message);
     QPointer<QWidget> m_window;
+    VEXOClientAPI* m_vexoAPI = nullptr;
     double m_videoAdsThreshold = 0;
 };

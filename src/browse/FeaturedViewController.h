@@ -1,6 +1,9 @@
 #pragma once
 
 #include "app/SectionViewController.h"
+#include "app/TabBarViewiPad.h"
+#include "browse/PromoScrollView.h"
+#include "browse/SegmentedEpisodeSliderView.h"
 #include "catalog/VEXOClientAPI.h"
 
 #include <QList>
@@ -8,9 +11,6 @@
 #include <QStringList>
 #include <optional>
 
-class PromoScrollView;
-class SegmentedEpisodeSliderView;
-class TabBarViewiPad;
 class QLabel;
 
 // The "Spotlight" section: a promo strip from the "ipad_spotlight" group and a thumbnail slider

@@ -1,9 +1,11 @@
+#include "SandboxServer.h"
 #include "analytics/AnalyticsTracker.h"
 #include "app/ContainerViewController.h"
 #include "app/TabBarViewiPad.h"
 #include "app/UnavailableViewController.h"
 #include "catalog/VEXOProgram.h"
 #include "core/Clock.h"
+#include "core/Config.h"
 #include "net/Reachability.h"
 #include "store/KeyValueStore.h"
 #include "ui/AlertView.h"
@@ -70,7 +72,19 @@ class TestHub : public QObject
         return alerts.size() == 1 ? alerts.first() : nullptr;
     }
 
+    std::unique_ptr<SandboxServer> m_sandbox;
+
 private slots:
+    void initTestCase()
+    {
+        // The Spotlight section loads its groups from the embedded network.
+        m_sandbox = std::make_unique<SandboxServer>();
+        QVERIFY(m_sandbox->start());
+        Config::shared().rebindToSandbox(m_sandbox->baseUrl());
+    }
+
+    void cleanupTestCase() { m_sandbox.reset(); }
+
     void init()
     {
         m_clock = std::make_unique<VirtualClock>();
