@@ -1,6 +1,7 @@
 #include "ZRPPlayerData.h"
 
 #include "core/Text.h"
+#include "core/WorkQueue.h"
 
 namespace zrp {
 
@@ -10,8 +11,7 @@ std::mutex& instanceMutex()
     static std::mutex m;
     return m;
 }
-// Never destroyed: answers still being delivered on the background queue at exit, or after a
-// test's reset, may reach it.
+// Never destroyed at exit: answers still being delivered on the background queue may reach it.
 ZRPPlayerData*& instanceSlot()
 {
     static ZRPPlayerData* instance = nullptr;
@@ -35,8 +35,13 @@ void ZRPPlayerData::resetSharedInstanceForTesting()
         std::lock_guard lock(instanceMutex());
         std::swap(old, instanceSlot());
     }
-    if (old)
-        old->cancelRequests();
+    if (!old)
+        return;
+    // Cancelling removes every stored callback from the wrappers, so no later answer can reach
+    // the old object; deliveries already running are waited for before it goes.
+    old->cancelRequests();
+    WorkQueue::waitForConcurrentIdle();
+    delete old;
 }
 
 ZRPPlayerData::~ZRPPlayerData() = default;

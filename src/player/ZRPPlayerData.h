@@ -29,7 +29,8 @@ public:
     using AdsBlock = std::function<void(const QList<ZRPAdItem>&)>;
 
     static ZRPPlayerData& sharedInstance();
-    // A fresh instance for the next sharedInstance(); the previous one's requests are cancelled.
+    // A fresh instance for the next sharedInstance(); the previous one's requests are cancelled
+    // and it is destroyed once no delivery is under way. Main thread, tests only.
     static void resetSharedInstanceForTesting();
 
     void videosForTPMediaId(const QString& mediaId, VideosBlock completion, ErrorBlock error);
