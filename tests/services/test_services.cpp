@@ -101,12 +101,14 @@ private slots:
     void apiKey_data();
     void apiKey();
     void timeStampFollowsTheClock();
+    void missingSigningKeysStayDefined();
 
     // ---- escaping and JSON
     void urlWithEncodedParams_data();
     void urlWithEncodedParams();
     void jsonReadersNeverFailOnShape_data();
     void jsonReadersNeverFailOnShape();
+    void jsonWriting();
 
     // ---- factory
     void wrapperOfType_data();
@@ -268,6 +270,22 @@ void TestServices::timeStampFollowsTheClock()
     QCOMPARE(ZRPRequestSigner::timeStamp(), QStringLiteral("1700000001"));
 }
 
+void TestServices::missingSigningKeysStayDefined()
+{
+    // The signer is reachable without the factory's checks (zrpctl, tests): absent keys sign as
+    // empty texts rather than failing.
+    ZRPURLRequest a(QStringLiteral("http://h/p?x=1")), b(QStringLiteral("http://h/p?x=1")),
+        c(QStringLiteral("http://h/p?x=1"));
+    const ZRPSigningInfo fixed{{"nonce", "n"}, {"timestamp", "1"}};
+    ZRPRequestSigner::signRequest(a, fixed);
+    ZRPRequestSigner::oAuthSignRequest(b, fixed);
+    ZRPRequestSigner::signApiRequest(c, {});
+    QCOMPARE(a.urlString.left(a.urlString.indexOf(QStringLiteral("&signature="))),
+             QStringLiteral("http://h/p?x=1&timestamp=1&nonce=n&consumer_key="));
+    QVERIFY(b.urlString.contains(QStringLiteral("oauth_consumer_key=&oauth_token=&")));
+    QCOMPARE(c.urlString, QStringLiteral("http://h/p?x=1&apikey="));
+}
+
 // ---- escaping
 
 void TestServices::urlWithEncodedParams_data()
@@ -362,6 +380,22 @@ void TestServices::jsonReadersNeverFailOnShape()
         QCOMPARE(error.code, 1000);
         QCOMPARE(error.message(), QString::fromUtf8(body));
     }
+}
+
+void TestServices::jsonWriting()
+{
+    const QVariantMap map{{"name", QString::fromUtf8("Caf\xc3\xa9 & \"quotes\"")},
+                          {"list", QVariantList{1, true, QVariant()}},
+                          {"nested", QVariantMap{{"a", 1.5}}}};
+    Error error;
+    const QByteArray bytes = ZRPAPIJSON::JSONDataFromDictionary(map, &error);
+    QVERIFY(!error);
+    const QVariant back = ZRPAPIJSON::dictionaryFromJSONData(bytes, &error);
+    QVERIFY(!error);
+    QCOMPARE(back.toMap().value("name").toString(), map.value("name").toString());
+    QCOMPARE(back.toMap().value("list").toList().size(), 3);
+    QVERIFY(back.toMap().value("list").toList().at(2).isNull());
+    QCOMPARE(back.toMap().value("nested").toMap().value("a").toDouble(), 1.5);
 }
 
 // ---- factory
