@@ -8,8 +8,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     if (size == 0)
         return 0;
-    static const zrp::ZRPSigningInfo info{{"consumerKey", "k"}, {"secretKey", "s"}, {"consumerSecret", "c"},
-                                          {"tokenKey", "t"},    {"tokenSecret", "u"}};
+    static const zrp::ZRPSigningInfo info{{"consumerKey", "k"},
+                                          {"secretKey", "s"},
+                                          {"consumerSecret", "c"},
+                                          {"tokenKey", "t"},
+                                          {"tokenSecret", "u"}};
     static std::shared_ptr<zrp::ZRPAPIWrapper> wrappers[7];
     const int type = data[0] % 7;
     if (!wrappers[type])
