@@ -2,6 +2,7 @@
 
 #include "SandboxServer.h"
 #include "StartupOptions.h"
+#include "Tour.h"
 #include "ZRPiPadAppDelegate.h"
 #include "core/Config.h"
 #include "core/Device.h"
@@ -10,6 +11,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QTextStream>
 #include <QTimer>
 #include <QWidget>
@@ -107,14 +109,27 @@ int zrpMain(int argc, char** argv)
         // No deployment named: the embedded network serves every service on a free loopback port.
         zrp::SandboxOptions sandboxOptions;
         sandboxOptions.dataDir = config.dataDir() + QStringLiteral("/sandbox");
+        // The same port as last time when it is free, so that cached answers (keyed by URL)
+        // still serve after a restart.
+        QFile portFile(sandboxOptions.dataDir + QStringLiteral("/port"));
+        if (portFile.open(QIODevice::ReadOnly))
+            sandboxOptions.port = quint16(portFile.readAll().trimmed().toUInt());
+        portFile.close();
         embedded = std::make_unique<zrp::SandboxServer>(sandboxOptions);
         QString error;
-        if (!embedded->start(&error)) {
+        if (sandboxOptions.port != 0 && !embedded->start(&error)) {
+            sandboxOptions.port = 0;
+            embedded = std::make_unique<zrp::SandboxServer>(sandboxOptions);
+        }
+        if (!embedded->isRunning() && !embedded->start(&error)) {
             printLine(stderr,
                       QStringLiteral("zrp-tablet: the embedded network did not start: %1").arg(error));
             return 1;
         }
         config.rebindToSandbox(embedded->baseUrl());
+        if (QDir().mkpath(sandboxOptions.dataDir) &&
+            portFile.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            portFile.write(QByteArray::number(embedded->port()));
     }
     for (const QString& dir : {config.dataDir(), config.cacheDir()}) {
         if (!QDir().mkpath(dir)) {
@@ -133,6 +148,13 @@ int zrpMain(int argc, char** argv)
             zrp::RunLoop::post([&delegate, link] { delegate.handleOpenURL(link); });
         if (options.exitAfterFirstFrame)
             delegate.window()->installEventFilter(&probe);
+        std::unique_ptr<Tour> tour;
+        if (!options.tourDir.isEmpty()) {
+            tour = std::make_unique<Tour>(options.tourDir, processClock());
+            QObject::connect(tour.get(), &Tour::finished, &app,
+                             [](int code) { QCoreApplication::exit(code); });
+            tour->start();
+        }
         rc = app.exec();
     }
     return rc;

@@ -291,10 +291,7 @@ void ContainerViewController::loadFeatured()
     if (m_loadingView)
         m_loadingView->hide(false);
     setSectionButtons(m_featuredButton);
-    auto* s = new UnavailableViewController(
-        tr("Spotlight"), tr("The Spotlight screen arrives in the next version of the app."), QSize(768, 948));
-    s->setSectionTitle(QStringLiteral("Spotlight"));
-    loadSection(s);
+    loadSection(new FeaturedViewController());
     AnalyticsTracker::sharedInstance()->dispatch();
 }
 

@@ -35,6 +35,9 @@ StartupOptions StartupOptions::parse(const QStringList& arguments)
         } else if (a == QLatin1String("--data-dir")) {
             if (!takeValue(&o.dataDir))
                 return fail(QStringLiteral("--data-dir needs a folder."));
+        } else if (a == QLatin1String("--tour")) {
+            if (!takeValue(&o.tourDir))
+                return fail(QStringLiteral("--tour needs a folder for the screenshots."));
         } else if (a == QLatin1String("--exit-after-first-frame")) {
             o.exitAfterFirstFrame = true;
         } else if (a.startsWith(QLatin1String("-")) && !a.contains(QLatin1String("://"))) {
@@ -71,6 +74,8 @@ QString StartupOptions::helpText()
         "  --config FILE      use the services named in an INI configuration file\n"
         "  --sandbox URL      use an external zrp-sandbox at URL instead of the embedded one\n"
         "  --data-dir DIR     keep settings, cache and calendar under DIR\n"
+        "  --tour DIR         walk the screens, save a picture of each into DIR, print how long\n"
+        "                     each took to complete, and exit\n"
         "  --version, -v      print the version and exit\n"
         "  --help, -h         print this help and exit\n"
         "\n"

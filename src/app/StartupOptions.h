@@ -11,6 +11,7 @@ struct StartupOptions
     QString sandboxURL;               // --sandbox URL: an external zrp-sandbox
     QString dataDir;                  // --data-dir DIR: all persisted state
     QStringList links;                // deep links given as arguments
+    QString tourDir;                  // --tour DIR: walk the screens, save pictures, print timings, exit
     bool exitAfterFirstFrame = false; // start-up measurement: print the time to the first frame, quit
 
     enum class Action

@@ -1,4 +1,6 @@
+#include <QImage>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -77,6 +79,19 @@ private slots:
         const Run r = run({"--exit-after-first-frame", "--data-dir", data.path(), "-platform", "offscreen"});
         QVERIFY2(r.exitCode == 0, qPrintable(r.err));
         QVERIFY2(r.out.contains(QStringLiteral("first-frame-ms ")), qPrintable(r.out));
+    }
+
+    void tourShowsSpotlightFromTheEmbeddedNetwork()
+    {
+        QTemporaryDir data;
+        QTemporaryDir shots;
+        const Run r =
+            run({"--tour", shots.path(), "--data-dir", data.path(), "-platform", "offscreen"}, 120000);
+        QVERIFY2(r.exitCode == 0, qPrintable(r.err));
+        QVERIFY2(r.out.contains(QRegularExpression(QStringLiteral("screen spotlight complete in \\d+ ms"))),
+                 qPrintable(r.out));
+        QImage shot(shots.filePath(QStringLiteral("01-spotlight.png")));
+        QCOMPARE(shot.size(), QSize(1024, 768));
     }
 };
 
