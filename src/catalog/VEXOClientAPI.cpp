@@ -37,30 +37,11 @@ std::atomic<bool> g_useQAKeys{false};
 std::atomic<int> g_idiom{-1};
 std::atomic<int> g_retina{-1};
 
-// Characters the canonical query keeps as they are; everything else becomes %XX per UTF-8 byte.
-bool keptInQuery(uchar c)
-{
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
-           c == '_' || c == '.' || c == '~' || c == '&' || c == '=' || c == '+';
-}
-
+// The canonical query keeps ASCII letters, digits and "-_.~&=+"; everything else, the other URL
+// delimiters and "%" included, becomes %XX per UTF-8 byte.
 QString escapeQuery(const QString& q)
 {
-    static const char hex[] = "0123456789ABCDEF";
-    const QByteArray utf8 = q.toUtf8();
-    QByteArray out;
-    out.reserve(utf8.size() * 3);
-    for (char ch : utf8) {
-        const uchar c = uchar(ch);
-        if (keptInQuery(c)) {
-            out.append(ch);
-        } else {
-            out.append('%');
-            out.append(hex[c >> 4]);
-            out.append(hex[c & 0xF]);
-        }
-    }
-    return QString::fromLatin1(out);
+    return zrp::Text::percentEscape(q, QByteArrayLiteral("!*'();:@$,/?#[]"));
 }
 
 bool isCancellation(const Error& error)
