@@ -20,7 +20,8 @@ class DownloadCache;
 // or more is not a transport failure: the response carries it and the caller decides.
 namespace HttpError {
 inline const QString domain = QStringLiteral("ZRPHTTPErrorDomain");
-enum Code {
+enum Code
+{
     ConnectionFailure = 1, // refused, reset, DNS, dropped mid-answer
     RequestTimedOut = 2,   // no answer within the time-out (after the time-out retries)
     Authentication = 3,
@@ -32,13 +33,15 @@ enum Code {
 };
 } // namespace HttpError
 
-enum class CachePolicy {
+enum class CachePolicy
+{
     NeverStore,      // neither read nor write the download cache
     UseCache,        // fresh entry: served without a request; stale: revalidated; answer stored
     BypassReadStore, // always ask the network, but store the answer
 };
 
-enum class RedirectPolicy {
+enum class RedirectPolicy
+{
     Follow, // 301/302/303/307/308 followed keeping the method, body and every header
     Refuse, // the first 3xx ends the request with RedirectRefused and its target
 };
@@ -53,7 +56,7 @@ struct HttpRequest
     int retryOnTimeoutCount = 0; // further attempts after a time-out
     QVariantMap userInfo;        // rides along; copied with the request
     CachePolicy cachePolicy = CachePolicy::NeverStore;
-    qint64 maxAgeSeconds = 0;    // freshness imposed on a stored answer, whatever the server says
+    qint64 maxAgeSeconds = 0; // freshness imposed on a stored answer, whatever the server says
     RedirectPolicy redirectPolicy = RedirectPolicy::Follow;
     qint64 maxBodyBytes = 64ll * 1024 * 1024; // a larger answer fails with ResponseTooLarge
 
@@ -106,7 +109,7 @@ public:
 
     void setCache(DownloadCache* cache); // not owned
     DownloadCache* cache() const;
-    void setDefaultTimeoutMs(int ms);    // for requests that keep the default
+    void setDefaultTimeoutMs(int ms); // for requests that keep the default
     int defaultTimeoutMs() const;
 
     // Starts at once. The task is owned by the client and deleted after its callback; hold it
