@@ -38,10 +38,11 @@ void printLine(FILE* to, const QString& text)
 class FirstFrameProbe : public QObject
 {
 public:
-    using QObject::QObject;
+    explicit FirstFrameProbe(QWidget* window) : m_window(window) {}
     bool eventFilter(QObject* watched, QEvent* event) override
     {
-        if (event->type() == QEvent::Paint && !m_seen) {
+        auto* w = qobject_cast<QWidget*>(watched);
+        if (event->type() == QEvent::Paint && !m_seen && w && w->window() == m_window) {
             m_seen = true;
             const qint64 ms = processClock().elapsed();
             QTimer::singleShot(0, qApp, [ms] {
@@ -53,6 +54,7 @@ public:
     }
 
 private:
+    QWidget* m_window;
     bool m_seen = false;
 };
 
@@ -141,13 +143,14 @@ int zrpMain(int argc, char** argv)
     int rc = 0;
     {
         ZRPiPadAppDelegate delegate;
-        FirstFrameProbe probe;
         delegate.didFinishLaunchingWithOptions();
+        // Any widget of the window painting counts: the hub's opaque view covers the window.
+        FirstFrameProbe probe(delegate.window());
         // Links given on the command line arrive the way the platform would deliver them.
         for (const QString& link : options.links)
             zrp::RunLoop::post([&delegate, link] { delegate.handleOpenURL(link); });
         if (options.exitAfterFirstFrame)
-            delegate.window()->installEventFilter(&probe);
+            app.installEventFilter(&probe);
         std::unique_ptr<Tour> tour;
         if (!options.tourDir.isEmpty()) {
             tour = std::make_unique<Tour>(options.tourDir, processClock());

@@ -1,7 +1,9 @@
 #include "ZRPiPadAppDelegate.h"
 
 #include "ContainerViewController.h"
+#include "ZRPRemoteConfig.h"
 #include "analytics/AnalyticsTracker.h"
+#include "core/Clock.h"
 #include "core/Config.h"
 #include "core/Device.h"
 #include "core/Text.h"
@@ -11,7 +13,10 @@
 #include "ui/Kit.h"
 #include "ui/LoadingOverlay.h"
 
+#include <QApplication>
+#include <QEvent>
 #include <QStringDecoder>
+#include <QVBoxLayout>
 #include <QWidget>
 
 using namespace zrp;
@@ -29,6 +34,7 @@ ZRPiPadAppDelegate::~ZRPiPadAppDelegate()
 {
     AnalyticsTracker::sharedInstance()->stopTracker();
     ContainerViewController::resetSharedInstance();
+    delete m_window.data();
     if (g_delegate == this)
         g_delegate = nullptr;
 }
@@ -58,12 +64,20 @@ bool ZRPiPadAppDelegate::didFinishLaunchingWithOptions()
     tracker->setCustomVariableAtIndex(2, QStringLiteral("iOSVersion"), Device::systemVersion(), 2);
     tracker->setCustomVariableAtIndex(3, QStringLiteral("AppVersion"), Bundle::version(), 2);
 
-    // The hub becomes the window; building its view runs its load sequence.
-    ContainerViewController* hub = ContainerViewController::sharedInstance();
-    m_window = hub->view();
+    ZRPRemoteConfig::sharedInstance()->loadSettings();
+
+    // The hub's view fills the window; building it runs the hub's load sequence.
+    m_window = new QWidget();
+    m_window->setObjectName(QStringLiteral("ZRPWindow"));
     m_window->setWindowTitle(Bundle::displayName());
     m_window->setMinimumSize(1024, 768);
+    m_window->resize(1024, 768);
+    auto* layout = new QVBoxLayout(m_window);
+    layout->setContentsMargins(0, 0, 0, 0);
     ui::setMainWindow(m_window);
+    installHubView();
+    m_window->installEventFilter(this);
+    connect(qApp, &QCoreApplication::aboutToQuit, this, &ZRPiPadAppDelegate::applicationWillTerminate);
     m_window->show();
     return true;
 }
@@ -173,4 +187,73 @@ void ZRPiPadAppDelegate::endLookUp()
     // Released on a later turn: this may run inside the client's own callback.
     m_vexoAPI->deleteLater();
     m_vexoAPI = nullptr;
+}
+
+// ---- lifecycle -------------------------------------------------------------------------------
+
+void ZRPiPadAppDelegate::installHubView()
+{
+    QWidget* hubView = ContainerViewController::sharedInstance()->view();
+    m_window->layout()->addWidget(hubView);
+    hubView->show();
+}
+
+bool ZRPiPadAppDelegate::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == m_window && event->type() == QEvent::WindowStateChange) {
+        const bool minimised = m_window->windowState().testFlag(Qt::WindowMinimized);
+        if (minimised && m_state != State::Background) {
+            m_state = State::Background;
+            applicationDidEnterBackground();
+        } else if (!minimised && m_state == State::Background) {
+            applicationWillEnterForeground();
+            m_state = State::Active;
+            applicationDidBecomeActive();
+        }
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+void ZRPiPadAppDelegate::applicationDidBecomeActive()
+{
+    // Reminders and push messages join here when their parts exist.
+}
+
+void ZRPiPadAppDelegate::applicationDidEnterBackground()
+{
+    if (m_state != State::Background)
+        return;
+    m_enteredBackgroundDate = Clock::shared()->now();
+    ContainerViewController::sharedInstance()->showSplashImage();
+}
+
+void ZRPiPadAppDelegate::applicationWillEnterForeground()
+{
+    if (m_state != State::Background)
+        return;
+    const qint64 away =
+        m_enteredBackgroundDate.isValid() ? m_enteredBackgroundDate.secsTo(Clock::shared()->now()) : 0;
+    if (away > ZRPRemoteConfig::sharedInstance()->backgroundRefreshTime())
+        resetViews();
+    else
+        ContainerViewController::sharedInstance()->hideSplashImage();
+    ZRPRemoteConfig::sharedInstance()->loadSettings();
+}
+
+void ZRPiPadAppDelegate::applicationWillTerminate()
+{
+    // The station selection and the reminders are saved here once they exist; every other
+    // store is already durable.
+}
+
+void ZRPiPadAppDelegate::resetViews()
+{
+    ContainerViewController* hub = ContainerViewController::sharedInstance();
+    if (m_window && hub->isViewLoaded())
+        m_window->layout()->removeWidget(hub->view());
+    hub->cleanupViews();
+    if (m_window) {
+        installHubView();
+        m_window->show();
+    }
 }

@@ -2,6 +2,7 @@
 
 #include "catalog/VEXOClientAPI.h"
 
+#include <QDateTime>
 #include <QMap>
 #include <QObject>
 #include <QPointer>
@@ -26,6 +27,24 @@ public:
 
     double videoAdsThreshold() const { return m_videoAdsThreshold; }
 
+    // The platform's application states. Here: a minimised or hidden window is the background;
+    // shown again, the application returns to the foreground; quitting terminates it.
+    enum class State
+    {
+        Active,
+        Inactive,
+        Background
+    };
+    State applicationState() const { return m_state; }
+    void setApplicationState(State state) { m_state = state; }
+    void applicationDidBecomeActive();
+    void applicationDidEnterBackground();
+    void applicationWillEnterForeground();
+    void applicationWillTerminate();
+    QDateTime enteredBackgroundDate() const { return m_enteredBackgroundDate; }
+    // Rebuilds the whole interface while the process lives on.
+    void resetViews();
+
     // A link scheme://KIND/ID?QUERY: "video" and "program" open that page after a catalog
     // look-up; anything else is an error alert. Returns false for a missing link.
     bool handleOpenURL(const QString& link);
@@ -38,10 +57,16 @@ public:
     void didFindResults(const QString& requestId, const VEXOResults& results) override;
     void didFail(const QString& requestId, const zrp::Error& error) override;
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
+    void installHubView();
     void endLookUp();
     static void showLinkAlert(const QString& message);
     QPointer<QWidget> m_window;
     VEXOClientAPI* m_vexoAPI = nullptr;
     double m_videoAdsThreshold = 0;
+    State m_state = State::Active;
+    QDateTime m_enteredBackgroundDate;
 };

@@ -1,0 +1,125 @@
+#include "SandboxServer.h"
+#include "app/ContainerViewController.h"
+#include "app/ZRPRemoteConfig.h"
+#include "app/ZRPiPadAppDelegate.h"
+#include "core/Clock.h"
+#include "core/Config.h"
+#include "net/HttpClient.h"
+#include "net/Reachability.h"
+#include "store/KeyValueStore.h"
+
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace zrp;
+
+class TestLifecycle : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    std::unique_ptr<SandboxServer> m_sandbox;
+    std::unique_ptr<KeyValueStore> m_store;
+    std::unique_ptr<FakeReachability> m_reach;
+    std::unique_ptr<VirtualClock> m_clock;
+    std::unique_ptr<ZRPiPadAppDelegate> m_delegate;
+
+    ContainerViewController* hub() { return ContainerViewController::sharedInstance(); }
+
+    // Everything the launch asked for has arrived, so moving the clock times nothing out.
+    void settle()
+    {
+        QTRY_VERIFY_WITH_TIMEOUT(hub()->activeController() && HttpClient::shared().requestsInFlight() == 0,
+                                 15000);
+    }
+
+    void goToBackground()
+    {
+        m_delegate->setApplicationState(ZRPiPadAppDelegate::State::Background);
+        m_delegate->applicationDidEnterBackground();
+    }
+
+private slots:
+    void initTestCase()
+    {
+        m_sandbox = std::make_unique<SandboxServer>();
+        QVERIFY(m_sandbox->start());
+        Config::shared().setDataDir(m_dir.path());
+        Config::shared().rebindToSandbox(m_sandbox->baseUrl());
+        m_store = std::make_unique<KeyValueStore>(m_dir.filePath("settings.sqlite"));
+        KeyValueStore::setShared(m_store.get());
+        m_reach = std::make_unique<FakeReachability>(Reachability::ReachableViaWiFi);
+        Reachability::setShared(m_reach.get());
+        m_clock = std::make_unique<VirtualClock>(QDateTime::currentDateTimeUtc());
+        Clock::setShared(m_clock.get());
+        m_delegate = std::make_unique<ZRPiPadAppDelegate>();
+        QVERIFY(m_delegate->didFinishLaunchingWithOptions());
+        QCOMPARE(m_delegate->videoAdsThreshold(), 180.0);
+        settle();
+    }
+
+    void cleanupTestCase()
+    {
+        m_delegate.reset();
+        Clock::setShared(nullptr);
+        Reachability::setShared(nullptr);
+        KeyValueStore::setShared(nullptr);
+        m_sandbox->stop();
+    }
+
+    void backgroundOnlyCountsInTheBackgroundState()
+    {
+        m_delegate->setApplicationState(ZRPiPadAppDelegate::State::Inactive);
+        m_delegate->applicationDidEnterBackground();
+        QVERIFY(!m_delegate->enteredBackgroundDate().isValid());
+        QVERIFY(!hub()->isSplashShown());
+        m_delegate->applicationWillEnterForeground(); // not in the background: nothing
+        m_delegate->setApplicationState(ZRPiPadAppDelegate::State::Active);
+    }
+
+    void returningWithinTheRefreshTimeKeepsTheScreen()
+    {
+        QPointer<SectionViewController> section = hub()->activeController();
+        QPointer<QWidget> hubView = hub()->view();
+        goToBackground();
+        QCOMPARE(m_delegate->enteredBackgroundDate(), m_clock->now());
+        QVERIFY(hub()->isSplashShown());
+        m_clock->advance(qint64(ZRPRemoteConfig::sharedInstance()->backgroundRefreshTime()) * 1000);
+        m_delegate->applicationWillEnterForeground();
+        m_delegate->setApplicationState(ZRPiPadAppDelegate::State::Active);
+        QVERIFY(!hub()->isSplashShown());
+        QVERIFY(hubView);
+        QCOMPARE(hub()->activeController(), section.data());
+        settle();
+    }
+
+    void returningAfterTheRefreshTimeRebuildsTheInterface()
+    {
+        QPointer<QWidget> hubView = hub()->view();
+        goToBackground();
+        m_clock->advance((qint64(ZRPRemoteConfig::sharedInstance()->backgroundRefreshTime()) + 1) * 1000);
+        m_delegate->applicationWillEnterForeground();
+        m_delegate->setApplicationState(ZRPiPadAppDelegate::State::Active);
+        QVERIFY(hubView.isNull()); // the old interface is gone
+        QVERIFY(hub()->isViewLoaded());
+        QVERIFY(!hub()->isSplashShown());
+        QCOMPARE(hub()->view()->parentWidget(), m_delegate->window());
+        settle(); // the fresh hub opened the Spotlight section again
+        QCOMPARE(hub()->activeController()->sectionTitle(), QStringLiteral("Spotlight"));
+    }
+
+    void minimisingTheWindowIsTheBackground()
+    {
+        QWidget* w = m_delegate->window();
+        w->setWindowState(Qt::WindowMinimized);
+        QTRY_COMPARE(m_delegate->applicationState(), ZRPiPadAppDelegate::State::Background);
+        QVERIFY(hub()->isSplashShown());
+        w->setWindowState(Qt::WindowNoState);
+        QTRY_COMPARE(m_delegate->applicationState(), ZRPiPadAppDelegate::State::Active);
+        QVERIFY(!hub()->isSplashShown());
+        settle();
+    }
+};
+
+QTEST_MAIN(TestLifecycle)
+#include "test_lifecycle.moc"
