@@ -1,6 +1,7 @@
 #include "Application.h"
 
 #include "SandboxServer.h"
+#include "SingleInstance.h"
 #include "StartupOptions.h"
 #include "Tour.h"
 #include "ZRPiPadAppDelegate.h"
@@ -12,6 +13,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QPointer>
 #include <QTextStream>
 #include <QTimer>
 #include <QWidget>
@@ -106,6 +108,14 @@ int zrpMain(int argc, char** argv)
         }
         config.rebindToSandbox(url);
     }
+    // A client already running on this data folder takes the links and comes forward. A tour
+    // or a start-up measurement always runs on its own.
+    SingleInstance instance(config.dataDir());
+    const bool exclusive = options.tourDir.isEmpty() && !options.exitAfterFirstFrame;
+    if (exclusive && instance.forwardToRunningInstance(options.links)) {
+        printLine(stdout, QStringLiteral("zrp-tablet is already running; handed over to it."));
+        return 0;
+    }
     std::unique_ptr<zrp::SandboxServer> embedded;
     if (options.configFile.isEmpty() && options.sandboxURL.isEmpty()) {
         // No deployment named: the embedded network serves every service on a free loopback port.
@@ -146,6 +156,17 @@ int zrpMain(int argc, char** argv)
         delegate.didFinishLaunchingWithOptions();
         // Any widget of the window painting counts: the hub's opaque view covers the window.
         FirstFrameProbe probe(delegate.window());
+        if (exclusive) {
+            QPointer<QWidget> window = delegate.window();
+            instance.listen([&delegate](const QString& link) { delegate.handleOpenURL(link); },
+                            [window] {
+                                if (window) {
+                                    window->showNormal();
+                                    window->raise();
+                                    window->activateWindow();
+                                }
+                            });
+        }
         // Links given on the command line arrive the way the platform would deliver them.
         for (const QString& link : options.links)
             zrp::RunLoop::post([&delegate, link] { delegate.handleOpenURL(link); });

@@ -1,6 +1,8 @@
+#include <QFile>
 #include <QImage>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -92,6 +94,48 @@ private slots:
                  qPrintable(r.out));
         QImage shot(shots.filePath(QStringLiteral("01-spotlight.png")));
         QCOMPARE(shot.size(), QSize(1024, 768));
+    }
+
+    void secondLaunchHandsItsLinkToTheRunningClient()
+    {
+        QTemporaryDir data;
+        QProcess first;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        first.setProcessEnvironment(env);
+        first.start(QStringLiteral(ZRP_TABLET_BIN), {"--data-dir", data.path()});
+        QVERIFY(first.waitForStarted());
+        // The first client is up once its embedded network has written its port.
+        QFile portFile(data.filePath(QStringLiteral("sandbox/port")));
+        QTRY_VERIFY_WITH_TIMEOUT(portFile.exists() && portFile.size() > 0, 30000);
+        QVERIFY(portFile.open(QIODevice::ReadOnly));
+        const QByteArray port = portFile.readAll().trimmed();
+
+        Run second;
+        QTRY_VERIFY_WITH_TIMEOUT((second = run({"--data-dir", data.path(), "zrptv://video/424242"}),
+                                  second.out.contains(QStringLiteral("already running"))),
+                                 30000);
+        QCOMPARE(second.exitCode, 0);
+
+        // The running client looked the video up in its own embedded network.
+        bool seen = false;
+        for (int i = 0; i < 100 && !seen; ++i) {
+            QTcpSocket socket;
+            socket.connectToHost(QStringLiteral("127.0.0.1"), quint16(port.toUInt()));
+            if (socket.waitForConnected(2000)) {
+                socket.write("GET /_sandbox/requests?since=0 HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: "
+                             "close\r\n\r\n");
+                QByteArray reply;
+                while (socket.waitForReadyRead(2000))
+                    reply += socket.readAll();
+                seen = reply.contains("filter_tp_media_object_id=424242");
+            }
+            if (!seen)
+                QTest::qWait(100);
+        }
+        first.terminate();
+        first.waitForFinished(10000);
+        QVERIFY(seen);
     }
 };
 
