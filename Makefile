@@ -24,7 +24,8 @@ bench: build
 	@bash scripts/bench $(BUILD_DIR)
 
 asan: bootstrap
-	@cmake --preset asan >/dev/null && cmake --build build-asan -j $(JOBS) && bash scripts/test build-asan
+	@cmake --preset asan >/dev/null && cmake --build build-asan -j $(JOBS) && \
+		LSAN_OPTIONS=suppressions=$(CURDIR)/cmake/lsan.supp bash scripts/test build-asan
 
 format:
 	@git ls-files '*.cpp' '*.h' | xargs clang-format -i
