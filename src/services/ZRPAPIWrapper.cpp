@@ -36,31 +36,28 @@ QString textOf(const QVariant& v)
     return v.toString();
 }
 
+// A wrapper of type W, or none when the signing information it needs is missing.
+template <typename W> std::shared_ptr<ZRPAPIWrapper> signedWrapper(const ZRPSigningInfo& signingInfo)
+{
+    if (!W::requiredSigningInfoAvailable(signingInfo))
+        return nullptr;
+    return std::make_shared<W>(signingInfo);
+}
 } // namespace
 
 std::shared_ptr<ZRPAPIWrapper> ZRPAPIWrapper::wrapperOfType(int type, const ZRPSigningInfo& signingInfo)
 {
     switch (unsigned(type)) {
     case ZRPAPITypeVexo:
-        if (!ZRPVexoWrapper::requiredSigningInfoAvailable(signingInfo))
-            return nullptr;
-        return std::make_shared<ZRPVexoWrapper>(signingInfo);
+        return signedWrapper<ZRPVexoWrapper>(signingInfo);
     case ZRPAPITypeTarvo:
-        if (!ZRPTarvoWrapper::requiredSigningInfoAvailable(signingInfo))
-            return nullptr;
-        return std::make_shared<ZRPTarvoWrapper>(signingInfo);
+        return signedWrapper<ZRPTarvoWrapper>(signingInfo);
     case ZRPAPITypeKYR:
-        if (!ZRPKYRWrapper::requiredSigningInfoAvailable(signingInfo))
-            return nullptr;
-        return std::make_shared<ZRPKYRWrapper>(signingInfo);
+        return signedWrapper<ZRPKYRWrapper>(signingInfo);
     case ZRPAPITypeDTV:
-        if (!ZRPDTVWrapper::requiredSigningInfoAvailable(signingInfo))
-            return nullptr;
-        return std::make_shared<ZRPDTVWrapper>(signingInfo);
+        return signedWrapper<ZRPDTVWrapper>(signingInfo);
     case ZRPAPITypeLiveRail:
-        if (!ZRPLiveRailWrapper::requiredSigningInfoAvailable(signingInfo))
-            return nullptr;
-        return std::make_shared<ZRPLiveRailWrapper>(signingInfo);
+        return signedWrapper<ZRPLiveRailWrapper>(signingInfo);
     case ZRPAPITypeSearch:
         return std::make_shared<ZRPSearchWrapper>(ZRPSigningInfo());
     case ZRPAPITypePushNotifications:
