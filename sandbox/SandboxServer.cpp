@@ -20,6 +20,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QRegularExpression>
+#include <functional>
 
 #include <httplib.h>
 
@@ -220,6 +221,8 @@ struct SandboxServer::Impl
     HttpReply catalogReply(const HttpRequest& r);
     HttpReply imageReply(const HttpRequest& r);
     HttpReply stationImageReply(const HttpRequest& r);
+    // A PNG drawn once per path and kept, answered with validators.
+    HttpReply pngReply(const HttpRequest& r, const std::function<QByteArray()>& render);
     HttpReply configReply(const HttpRequest& r);
     std::optional<CachedBody> cached(QCache<QString, CachedBody>& cache, const QString& key);
     void store(QCache<QString, CachedBody>& cache, const QString& key, const CachedBody& value);
@@ -486,12 +489,19 @@ HttpReply SandboxServer::Impl::imageReply(const HttpRequest& r)
     const auto label = catalog->imageLabel(m.captured(1), m.captured(2).toInt());
     if (!label)
         return notFound(r.path);
-    std::optional<CachedBody> png = cached(imageCache, r.path);
-    if (!png) {
+    return pngReply(r, [&] {
         const QString caption =
             m.captured(4).isEmpty() ? label->caption : label->caption + QStringLiteral(" (alt)");
-        const QByteArray bytes = ImageRenderer::renderPng(ImageRenderer::sizeForUsage(m.captured(3)),
-                                                          label->rgb, label->title, caption);
+        return ImageRenderer::renderPng(ImageRenderer::sizeForUsage(m.captured(3)), label->rgb, label->title,
+                                        caption);
+    });
+}
+
+HttpReply SandboxServer::Impl::pngReply(const HttpRequest& r, const std::function<QByteArray()>& render)
+{
+    std::optional<CachedBody> png = cached(imageCache, r.path);
+    if (!png) {
+        const QByteArray bytes = render();
         png = CachedBody{bytes, weakTag(bytes)};
         store(imageCache, r.path, *png);
     }
@@ -517,17 +527,10 @@ HttpReply SandboxServer::Impl::stationImageReply(const HttpRequest& r)
     });
     if (station == stations.end())
         return notFound(r.path);
-    std::optional<CachedBody> png = cached(imageCache, r.path);
-    if (!png) {
+    return pngReply(r, [&] {
         const quint32 rgb = QColor::fromHsv(int(qHash(callsign) % 360u), 90, 90).rgb();
-        const QByteArray bytes = ImageRenderer::renderPng(QSize(256, 96), rgb, callsign, station->name);
-        png = CachedBody{bytes, weakTag(bytes)};
-        store(imageCache, r.path, *png);
-    }
-    HttpReply reply;
-    reply.contentType = "image/png";
-    reply.body = png->body;
-    return withValidators(r, reply, png->etag, catalog->generatedAt());
+        return ImageRenderer::renderPng(QSize(256, 96), rgb, callsign, station->name);
+    });
 }
 
 HttpReply SandboxServer::Impl::configReply(const HttpRequest& r)
