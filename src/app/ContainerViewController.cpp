@@ -311,12 +311,14 @@ void ContainerViewController::loadProgramList(bool)
     if (m_loadingView)
         m_loadingView->hide(false);
     setSectionButtons(m_programsButton);
-    loadSection(new UnavailableViewController(
+    auto* s = new UnavailableViewController(
         tr("Programs"), tr("The list of every program arrives in a later version of the app."),
-        QSize(768, 948)));
+        QSize(768, 948));
+    s->setKind(SectionViewController::Kind::ProgramList);
+    loadSection(s);
 }
 
-void ContainerViewController::loadSchedule(QObject*)
+void ContainerViewController::loadSchedule(QObject* sender)
 {
     pageView(QStringLiteral("/schedule/ask_location"));
     if (m_loadingView)
@@ -326,7 +328,11 @@ void ContainerViewController::loadSchedule(QObject*)
         tr("TV Schedule"), tr("Your station's TV schedule arrives in a later version of the app."),
         QSize(768, 948));
     s->setSectionTitle(QStringLiteral("TV Schedule"));
+    s->setKind(SectionViewController::Kind::Schedule);
     loadSection(s);
+    // No feed can be chosen yet, so a touch on the schedule asks for the settings at once.
+    if (sender)
+        popupSettings(m_settingsButton);
 }
 
 void ContainerViewController::loadProgram(const VEXOProgram& program)
@@ -519,6 +525,7 @@ void ContainerViewController::popupInfo(QWidget* sender)
 
 void ContainerViewController::popupSettings(QWidget* sender)
 {
+    const bool building = !m_settingsPopover;
     togglePopover(
         m_settingsPopover,
         [] {
@@ -529,6 +536,13 @@ void ContainerViewController::popupSettings(QWidget* sender)
         sender ? sender : m_settingsButton);
     if (m_settingsPopover)
         m_settingsPopover->setPopoverContentSize(QSize(320, 445));
+    if (building && m_settingsPopover) {
+        // The local programs depend on the station: closing the settings refreshes the list.
+        connect(m_settingsPopover, &PopoverController::didDismissPopover, this, [this] {
+            if (m_active && m_active->kind() == SectionViewController::Kind::ProgramList)
+                loadProgramList(false);
+        });
+    }
 }
 
 void ContainerViewController::dismissPopovers()

@@ -11,6 +11,9 @@ public:
     UnavailableViewController(const QString& title, const QString& text, QSize size,
                               QObject* parent = nullptr);
     QString text() const { return m_text; }
+    // The kind of screen it stands for, so the hub's reload rules treat it as that screen.
+    Kind kind() const override { return m_kind; }
+    void setKind(Kind kind) { m_kind = kind; }
 
 protected:
     QWidget* loadView() override;
@@ -18,4 +21,5 @@ protected:
 private:
     QString m_text;
     QSize m_size;
+    Kind m_kind = Kind::Other;
 };

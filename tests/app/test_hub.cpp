@@ -267,6 +267,27 @@ private slots:
         QCOMPARE(favEvents, 2);
     }
 
+    void scheduleAsksForSettingsAndClosingThemRefreshesPrograms()
+    {
+        start(Reachability::ReachableViaWiFi);
+        QTRY_VERIFY(hub()->activeController());
+        QTest::mouseClick(hub()->scheduleButton(), Qt::LeftButton);
+        QVERIFY(hub()->settingsPopoverController()->isPopoverVisible());
+        hub()->settingsPopoverController()->dismissPopoverAnimated(false);
+        hub()->loadSchedule(nullptr); // the hub's own reloads pass no sender
+        QVERIFY(!hub()->settingsPopoverController()->isPopoverVisible());
+
+        hub()->loadProgramList(false);
+        QTRY_VERIFY(hub()->activeController() &&
+                    hub()->activeController()->kind() == SectionViewController::Kind::ProgramList);
+        QPointer<SectionViewController> list = hub()->activeController();
+        hub()->popupSettings(hub()->settingsButton());
+        QTest::keyClick(hub()->settingsPopoverController()->frame(), Qt::Key_Escape); // the user closes it
+        QTRY_VERIFY(list.isNull()); // a fresh program list replaced it
+        QTRY_VERIFY(hub()->activeController() &&
+                    hub()->activeController()->kind() == SectionViewController::Kind::ProgramList);
+    }
+
     void splashClosesAlertsAndPopovers()
     {
         start(Reachability::ReachableViaWiFi);
