@@ -158,14 +158,19 @@ int zrpMain(int argc, char** argv)
         FirstFrameProbe probe(delegate.window());
         if (exclusive) {
             QPointer<QWidget> window = delegate.window();
-            instance.listen([&delegate](const QString& link) { delegate.handleOpenURL(link); },
-                            [window] {
-                                if (window) {
-                                    window->showNormal();
-                                    window->raise();
-                                    window->activateWindow();
-                                }
-                            });
+            const bool listening =
+                instance.listen([&delegate](const QString& link) { delegate.handleOpenURL(link); },
+                                [window] {
+                                    if (window) {
+                                        window->showNormal();
+                                        window->raise();
+                                        window->activateWindow();
+                                    }
+                                });
+            // Without the channel this client still works; later launches just start their own.
+            if (!listening)
+                qWarning("zrp-tablet: cannot take links from later launches (%s)",
+                         qPrintable(instance.serverName()));
         }
         // Links given on the command line arrive the way the platform would deliver them.
         for (const QString& link : options.links)
