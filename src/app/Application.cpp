@@ -8,6 +8,7 @@
 #include "core/Config.h"
 #include "core/Device.h"
 #include "core/RunLoop.h"
+#include "web/WebPanel.h"
 
 #include <QApplication>
 #include <QDir>
@@ -87,6 +88,7 @@ int zrpMain(int argc, char** argv)
     QApplication::setApplicationName(zrp::Bundle::name());
     QApplication::setApplicationVersion(zrp::Bundle::version());
     QApplication::setOrganizationDomain(QStringLiteral("zrp.example"));
+    zrp::ui::prepareWebEngine();
     QApplication app(argc, argv);
     // The media library parses numbers with the C locale; Qt has just set the user's.
     std::setlocale(LC_NUMERIC, "C");

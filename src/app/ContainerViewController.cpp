@@ -2,6 +2,7 @@
 
 #include "UnavailableViewController.h"
 #include "analytics/AnalyticsTracker.h"
+#include "browse/BuyActionSheet.h"
 #include "browse/FeaturedViewController.h"
 #include "catalog/VEXOEpisode.h"
 #include "catalog/VEXOProgram.h"
@@ -9,13 +10,14 @@
 #include "core/NotificationCenter.h"
 #include "core/RunLoop.h"
 #include "net/Reachability.h"
+#include "social/ShareKit.h"
+#include "ui/ActionSheet.h"
 #include "ui/AlertView.h"
 #include "ui/Kit.h"
 #include "ui/LoadingOverlay.h"
 #include "ui/PopoverController.h"
 #include "ui/RemoteImageView.h"
 
-#include <QDesktopServices>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
@@ -74,6 +76,14 @@ void ContainerViewController::resetSharedInstance()
 ContainerViewController::ContainerViewController()
 {
     setObjectName(QStringLiteral("ContainerViewController"));
+    // Every share made through the hub's sheet is recorded once the service has the item.
+    connect(ShareKit::sharedInstance(), &ShareKit::didShare, this,
+            [](const ShareItem& item, const QString& service) {
+                AnalyticsTracker::sharedInstance()->trackEvent(
+                    QStringLiteral("share"),
+                    shareEventAction(item.customValue(QStringLiteral("shareTypeEvent")), service),
+                    item.customValue(QStringLiteral("shareDetailEvent")), -1);
+            });
 }
 
 ContainerViewController::~ContainerViewController()
@@ -344,8 +354,11 @@ void ContainerViewController::loadProgram(const VEXOProgram& program)
     for (PopoverController* p : {m_favoritesPopover, m_settingsPopover, m_profilePopover})
         if (p && p->isPopoverVisible())
             p->dismissPopoverAnimated(true);
-    loadSection(new UnavailableViewController(
-        program.title(), tr("Program pages arrive in a later version of the app."), QSize(768, 948)));
+    auto* page = new UnavailableViewController(
+        program.title(), tr("Program pages arrive in a later version of the app."), QSize(768, 948));
+    page->setKind(SectionViewController::Kind::Episode);
+    page->setPageProgram(program);
+    loadSection(page);
 }
 
 void ContainerViewController::loadEpisode(const VEXOEpisode& episode)
@@ -361,10 +374,13 @@ void ContainerViewController::loadEpisode(const VEXOEpisode& episode)
             p->dismissPopoverAnimated(true);
     const QString title = episode.title().value_or(programTitle);
     RunLoop::post(
-        [this, title] {
-            loadSection(new UnavailableViewController(
+        [this, title, episode] {
+            auto* page = new UnavailableViewController(
                 title, tr("Video pages and the player arrive in a later version of the app."),
-                QSize(768, 948)));
+                QSize(768, 948));
+            page->setKind(SectionViewController::Kind::Episode);
+            page->setPageEpisode(episode);
+            loadSection(page);
         },
         this);
 }
@@ -399,6 +415,12 @@ void ContainerViewController::showLoadFailedAlert()
             break;
         case SectionViewController::Kind::Schedule:
             loadSchedule(nullptr);
+            break;
+        case SectionViewController::Kind::Episode:
+            if (const std::optional<VEXOEpisode> e = reload->pageEpisode())
+                loadEpisode(*e);
+            else if (const std::optional<VEXOProgram> p = reload->pageProgram())
+                loadProgram(*p);
             break;
         default:
             break;
@@ -550,6 +572,99 @@ void ContainerViewController::dismissPopovers()
     for (PopoverController* p : {m_favoritesPopover, m_profilePopover, m_infoPopover, m_settingsPopover})
         if (p)
             p->dismissPopoverAnimated(false);
+    hideFacebookModal();
+}
+
+void ContainerViewController::hideFacebookModal()
+{
+    // Posting to the social network happens on its web page in the browser, so no dialog of
+    // it ever sits in our window; nothing to take down.
+}
+
+// ---- sharing, buying, web pages --------------------------------------------------------------
+
+QString ContainerViewController::shareEventAction(const QString& type, const QString& service)
+{
+    QString prefix;
+    if (type == QLatin1String("episode"))
+        prefix = QStringLiteral("episode");
+    else if (type == QLatin1String("program"))
+        prefix = QStringLiteral("program");
+    else if (type == QLatin1String("airdate"))
+        prefix = QStringLiteral("schedule");
+    else
+        return QString();
+    if (service == ShareKit::kTwitter)
+        return prefix + QStringLiteral("_twitter");
+    if (service == ShareKit::kFacebook)
+        return prefix + QStringLiteral("_facebook");
+    if (service == ShareKit::kEmail)
+        return prefix + QStringLiteral("_email");
+    return QString();
+}
+
+void ContainerViewController::shareItem(const ShareItem& item, const QRect& fromRect)
+{
+    if (!isViewLoaded())
+        return;
+    ActionSheet* sheet = ShareKit::sharedInstance()->actionSheetForItem(item);
+    const QRect rect(m_sectionView->mapTo(view(), fromRect.topLeft()), fromRect.size());
+    sheet->showFromRect(rect, view(), true);
+    m_shareActionSheet = sheet;
+}
+
+void ContainerViewController::popupBuyLinks(const QMap<QString, QString>& links, const QRect& fromRect)
+{
+    if (!isViewLoaded())
+        return;
+    if (m_buyActionSheet)
+        m_buyActionSheet->dismissWithClickedButtonIndex(-1, false);
+    BuyActionSheet* sheet = BuyActionSheet::actionSheetForLinks(links, this);
+    connect(sheet, &ActionSheet::didDismissWithButtonIndex, sheet, &QObject::deleteLater);
+    const std::optional<VEXOEpisode> episode =
+        m_active && m_active->kind() == SectionViewController::Kind::Episode ? m_active->pageEpisode()
+                                                                             : std::nullopt;
+    const std::optional<VEXOProgram> program =
+        m_active && m_active->kind() == SectionViewController::Kind::Episode ? m_active->pageProgram()
+                                                                             : std::nullopt;
+    if (episode) {
+        const QString programTitle = episode->program() ? episode->program()->title() : QString();
+        AnalyticsTracker::sharedInstance()->trackEvent(
+            QStringLiteral("buy"), QStringLiteral("episode_buy"),
+            QStringLiteral("%1|%2").arg(programTitle, episode->title().value_or(QString())), -1);
+        sheet->setEpisode(*episode);
+    } else if (program) {
+        AnalyticsTracker::sharedInstance()->trackEvent(QStringLiteral("buy"), QStringLiteral("program_buy"),
+                                                       program->title(), -1);
+        sheet->setProgram(*program);
+    }
+    const QRect rect(m_sectionView->mapTo(view(), fromRect.topLeft()), fromRect.size());
+    sheet->showFromRect(rect, view(), true);
+    m_buyActionSheet = sheet;
+}
+
+void ContainerViewController::presentModalWebViewWithURL(const QUrl& url)
+{
+    if (!isViewLoaded())
+        return;
+    if (m_modalWebView)
+        closeModalWebView(nullptr);
+    auto* page = new ModalWebViewController(url, this);
+    page->setDelegate(this);
+    m_modalWebView = page;
+    presentModalViewController(page, true);
+}
+
+void ContainerViewController::closeModalWebView(QObject*)
+{
+    dismissModalViewControllerAnimated(true);
+    delete m_modalWebView.data();
+    m_modalWebView = nullptr;
+}
+
+void ContainerViewController::hideShareKitViews()
+{
+    ShareKit::sharedInstance()->hideCurrentView(true);
 }
 
 // ---- station, support, splash ----------------------------------------------------------------
@@ -571,11 +686,15 @@ QUrl ContainerViewController::supportURL() const
 
 void ContainerViewController::supportZRP()
 {
-    QDesktopServices::openUrl(supportURL());
+    openExternalUrl(supportURL());
 }
 
 void ContainerViewController::showSplashImage()
 {
+    if (m_shareActionSheet)
+        m_shareActionSheet->dismissWithClickedButtonIndex(-1, false);
+    if (m_buyActionSheet)
+        m_buyActionSheet->dismissWithClickedButtonIndex(-1, false);
     for (AlertView* a : AlertView::visibleAlerts())
         a->dismissWithClickedButtonIndex(-1, false);
     if (!m_splashImage && isViewLoaded()) {
@@ -622,6 +741,16 @@ void ContainerViewController::cleanupViews()
     }
     delete m_reachabilityAlert.data();
     m_reachabilityAlert = nullptr;
+    if (m_modalWebView)
+        closeModalWebView(nullptr);
+    if (m_shareActionSheet)
+        m_shareActionSheet->dismissWithClickedButtonIndex(-1, false);
+    m_shareActionSheet = nullptr;
+    if (m_buyActionSheet) {
+        m_buyActionSheet->dismissWithClickedButtonIndex(-1, false);
+        delete m_buyActionSheet.data();
+    }
+    m_buyActionSheet = nullptr;
     if (m_active) {
         m_active->unloadView();
         delete m_active.data();

@@ -1,11 +1,15 @@
 #pragma once
 
 #include "SectionViewController.h"
+#include "browse/BuyActionSheet.h"
+#include "browse/ModalWebViewController.h"
 #include "core/Clock.h"
 #include "net/Reachability.h"
+#include "ui/ActionSheet.h"
 #include "ui/AlertView.h"
 #include "ui/ViewController.h"
 
+#include <QMap>
 #include <QPointer>
 #include <QRect>
 #include <memory>
@@ -16,6 +20,7 @@ class VEXOEpisode;
 class VEXOProgram;
 
 namespace zrp {
+struct ShareItem;
 namespace ui {
 class LoadingOverlay;
 class PopoverController;
@@ -26,7 +31,7 @@ class RemoteImageView;
 // The single full-screen controller and the hub through which every screen is reached: the
 // top bar, the navigation bar, one section at a time in the content area, the four exclusive
 // popovers, the loading overlay, the failure and connection alerts and the splash.
-class ContainerViewController : public zrp::ui::ViewController
+class ContainerViewController : public zrp::ui::ViewController, public ModalWebViewDelegate
 {
     Q_OBJECT
 public:
@@ -78,6 +83,22 @@ public:
     void setVideoPlayerPresented(bool presented) { m_videoPlayerPresented = presented; }
     bool videoPlayerPresented() const { return m_videoPlayerPresented; }
 
+    // Share and buy sheets, from a rectangle in the content area.
+    void shareItem(const zrp::ShareItem& item, const QRect& fromRect);
+    void popupBuyLinks(const QMap<QString, QString>& links, const QRect& fromRect);
+    zrp::ui::ActionSheet* shareActionSheet() const { return m_shareActionSheet; }
+    BuyActionSheet* buyActionSheet() const { return m_buyActionSheet; }
+    // The "share" event's action for an item's kind and the service picked; empty when the
+    // pair has none.
+    static QString shareEventAction(const QString& shareTypeEvent, const QString& service);
+
+    // The in-app web page (shops, DVD links).
+    void presentModalWebViewWithURL(const QUrl& url);
+    void closeModalWebView(QObject* sender) override;
+    ModalWebViewController* modalWebView() const { return m_modalWebView; }
+
+    void hideShareKitViews();
+    void hideFacebookModal();
     void showSplashImage();
     void hideSplashImage();
     bool isSplashShown() const { return !m_splashImage.isNull(); }
@@ -133,6 +154,9 @@ private:
     QPointer<zrp::Reachability> m_reachabilityOverride;
     QPointer<zrp::ui::AlertView> m_reachabilityAlert;
     QPointer<QWidget> m_splashImage;
+    QPointer<zrp::ui::ActionSheet> m_shareActionSheet;
+    QPointer<BuyActionSheet> m_buyActionSheet;
+    QPointer<ModalWebViewController> m_modalWebView;
     bool m_videoPlayerPresented = false;
     bool m_observing = false;
 };

@@ -14,6 +14,11 @@ public:
     // The kind of screen it stands for, so the hub's reload rules treat it as that screen.
     Kind kind() const override { return m_kind; }
     void setKind(Kind kind) { m_kind = kind; }
+    // The record of the page it stands for, so retrying and the buy sheet know what was asked.
+    void setPageEpisode(const VEXOEpisode& e) { m_episode = e; }
+    void setPageProgram(const VEXOProgram& p) { m_program = p; }
+    std::optional<VEXOEpisode> pageEpisode() const override { return m_episode; }
+    std::optional<VEXOProgram> pageProgram() const override { return m_program; }
 
 protected:
     QWidget* loadView() override;
@@ -22,4 +27,6 @@ private:
     QString m_text;
     QSize m_size;
     Kind m_kind = Kind::Other;
+    std::optional<VEXOEpisode> m_episode;
+    std::optional<VEXOProgram> m_program;
 };

@@ -6,8 +6,8 @@
 #include "net/HttpClient.h"
 #include "profile/UserDefaultsUtil.h"
 #include "ui/AlertView.h"
+#include "ui/Kit.h"
 
-#include <QDesktopServices>
 #include <mutex>
 
 using namespace zrp;
@@ -137,5 +137,5 @@ void ZRPRemoteConfig::checkMinimumVersion(const QString& minimum)
 
 void ZRPRemoteConfig::openStorePage()
 {
-    QDesktopServices::openUrl(Config::shared().url(QStringLiteral("store.app_url")));
+    zrp::ui::openExternalUrl(Config::shared().url(QStringLiteral("store.app_url")));
 }

@@ -302,6 +302,21 @@ void searchGlyph(QPainter& p)
     p.drawLine(QPointF(14.2, 14.2), QPointF(20.5, 20.5));
 }
 
+// The web panel's close button: a dark disc with a light ring and a cross, 30 points.
+QImage closeModal()
+{
+    QImage img = canvas(30, 30);
+    QPainter p(&img);
+    smooth(p);
+    p.setBrush(QColor(0x10, 0x12, 0x14, 235));
+    p.setPen(QPen(kText, 2));
+    p.drawEllipse(QRectF(2, 2, 26, 26));
+    p.setPen(QPen(kText, 2.4, Qt::SolidLine, Qt::RoundCap));
+    p.drawLine(QPointF(10.5, 10.5), QPointF(19.5, 19.5));
+    p.drawLine(QPointF(19.5, 10.5), QPointF(10.5, 19.5));
+    return img;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -337,6 +352,7 @@ int main(int argc, char** argv)
         {"Button-Favorites.png", button(favoritesGlyph)},
         {"Button-Profile.png", button(profileGlyph)},
         {"Button-Search.png", button(searchGlyph)},
+        {"Close-Modal.png", closeModal()},
     };
     int failed = 0;
     for (const auto& [name, image] : images) {

@@ -29,6 +29,9 @@ const std::vector<Config::Entry>& Config::entries()
         {"analytics.account_id", "ZA-20481-7", nullptr},
         {"store.app_url", "https://apps.zrp.example/tablet", nullptr},
         {"web.site_url", "https://www.zrp.example/", "/web/"},
+        // Web share pages of the social services (the desktop stands in for the tablet's kit).
+        {"share.facebook_url", "https://www.facebook.com/sharer/sharer.php", nullptr},
+        {"share.twitter_url", "https://twitter.com/intent/tweet", nullptr},
         // The player library's own catalog pairs, LiveRail publisher and analytics properties.
         {"player.tablet_consumer_key", "ZRPVPAD-4348D2E8-CC98-4569-90F5-EEC5ACC6279C", nullptr},
         {"player.tablet_secret_key", "9d915b99-a5a6-446d-818d-4bed536e4e17", nullptr},

@@ -1,9 +1,76 @@
 #include "Kit.h"
 
+#include <QDesktopServices>
 #include <QFontDatabase>
 #include <QFontMetrics>
+#include <QGuiApplication>
+#include <QPainter>
 
 namespace zrp::ui {
+
+namespace {
+std::function<bool(const QUrl&)>& urlOpener()
+{
+    static std::function<bool(const QUrl&)> opener;
+    return opener;
+}
+} // namespace
+
+bool openExternalUrl(const QUrl& url)
+{
+    if (!url.isValid() || url.isEmpty())
+        return false;
+    if (urlOpener())
+        return urlOpener()(url);
+    return QDesktopServices::openUrl(url);
+}
+
+void paintSpinner(QPainter& p, const QPointF& centre, int step)
+{
+    p.save();
+    p.setPen(Qt::NoPen);
+    for (int i = 0; i < 12; ++i) {
+        const int age = (step - i + 12) % 12;
+        p.save();
+        p.translate(centre);
+        p.rotate(i * 30.0);
+        p.setBrush(QColor(255, 255, 255, 255 - age * 18));
+        p.drawRoundedRect(QRectF(-2.5, -30, 5, 14), 2.5, 2.5);
+        p.restore();
+    }
+    p.restore();
+}
+
+namespace {
+bool& networkActivity()
+{
+    static bool visible = false;
+    return visible;
+}
+} // namespace
+
+void setNetworkActivityIndicatorVisible(bool visible)
+{
+    if (networkActivity() == visible)
+        return;
+    networkActivity() = visible;
+    if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
+        return;
+    if (visible)
+        QGuiApplication::setOverrideCursor(Qt::BusyCursor);
+    else
+        QGuiApplication::restoreOverrideCursor();
+}
+
+bool isNetworkActivityIndicatorVisible()
+{
+    return networkActivity();
+}
+
+void setExternalUrlOpenerForTesting(std::function<bool(const QUrl&)> opener)
+{
+    urlOpener() = std::move(opener);
+}
 
 namespace {
 QPointer<QWidget>& windowRef()

@@ -4,7 +4,11 @@
 #include <QFont>
 #include <QPointer>
 #include <QString>
+#include <QUrl>
 #include <QWidget>
+#include <functional>
+
+class QPainter;
 
 namespace zrp::ui {
 
@@ -28,6 +32,19 @@ inline constexpr int minimumTouchTarget = 44;
 QFont font(qreal points, bool bold = false);
 QString styleSheet();
 } // namespace Theme
+
+// Hands a link to the desktop (browser, mail program). Tests replace the opener to see what
+// would have been opened; an empty function restores the desktop.
+bool openExternalUrl(const QUrl& url);
+void setExternalUrlOpenerForTesting(std::function<bool(const QUrl&)> opener);
+
+// The twelve-spoke spinner of the loading overlay and the activity indicator, 60 points across.
+void paintSpinner(QPainter& painter, const QPointF& centre, int step);
+
+// The "network in use" sign of the whole application (a busy pointer here): on while a page
+// or a long request is loading.
+void setNetworkActivityIndicatorVisible(bool visible);
+bool isNetworkActivityIndicatorVisible();
 
 // Text that fits its box: elided at the end, never cut mid-glyph.
 QString elided(const QString& text, const QFont& font, int width, Qt::TextElideMode mode = Qt::ElideRight);

@@ -74,16 +74,7 @@ void LoadingOverlay::paintEvent(QPaintEvent*)
     p.setPen(Qt::NoPen);
     p.setBrush(QColor(0, 0, 0, 128)); // opacity 0.5
     p.drawRoundedRect(rect(), 12, 12);
-    const QPointF c(width() / 2.0, height() / 2.0 - 14);
-    for (int i = 0; i < 12; ++i) {
-        const int age = (m_step - i + 12) % 12;
-        p.save();
-        p.translate(c);
-        p.rotate(i * 30.0);
-        p.setBrush(QColor(255, 255, 255, 255 - age * 18));
-        p.drawRoundedRect(QRectF(-2.5, -30, 5, 14), 2.5, 2.5);
-        p.restore();
-    }
+    paintSpinner(p, QPointF(width() / 2.0, height() / 2.0 - 14), m_step);
     p.setPen(Theme::text);
     p.setFont(Theme::font(17, true));
     p.drawText(QRect(0, height() - 62, width(), 30), Qt::AlignCenter, m_label);

@@ -41,6 +41,12 @@ public:
     void didDisappear(bool animated);
     bool isAppeared() const { return m_appeared; }
 
+    // A screen shown over this one's view, centred on a dimmed backdrop that takes every touch
+    // meant for what lies below, until it is dismissed. The presenter does not own it.
+    void presentModalViewController(ViewController* modal, bool animated);
+    void dismissModalViewControllerAnimated(bool animated);
+    ViewController* modalViewController() const { return m_modal; }
+
 signals:
     void titleChanged(const QString& title);
 
@@ -62,6 +68,8 @@ private:
     QSize m_popoverSize;
     NavigationController* m_navigation = nullptr;
     bool m_appeared = false;
+    QPointer<ViewController> m_modal;
+    QPointer<QWidget> m_modalBackdrop;
 };
 
 } // namespace zrp::ui

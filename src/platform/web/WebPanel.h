@@ -1,0 +1,65 @@
+#pragma once
+
+#include <QPointer>
+#include <QUrl>
+#include <QWidget>
+#include <functional>
+
+#include <QWebEngineView>
+
+namespace zrp::ui {
+
+// A web page inside the application. The browser engine is heavy (its own processes, tens of
+// megabytes), so it is created only when the panel first loads something; a panel that is
+// built but never shown costs a plain widget.
+class WebPanel : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit WebPanel(QWidget* parent = nullptr);
+    ~WebPanel() override;
+
+    void loadUrl(const QUrl& url);
+    void loadHtml(const QString& html);
+    void stopLoading();
+    bool isLoading() const { return m_loading; }
+    QUrl url() const { return m_url; }
+
+    // Pages laid out for a desktop window are shrunk to the panel's width.
+    void setScalesPageToFit(bool scales);
+
+    bool isEngineCreated() const { return !m_view.isNull(); }
+    QWebEngineView* engineView() const { return m_view; }
+
+    // The text of the page on show (tests and accessibility); asynchronous.
+    void toPlainText(const std::function<void(const QString&)>& done) const;
+
+    // The engine's error codes of interest to callers.
+    static constexpr int kCancelledErrorCode = -999;
+
+signals:
+    void loadStarted();
+    void loadFinished();
+    // `cancelled` is set when the load was stopped or replaced by another one; the code is then
+    // kCancelledErrorCode.
+    void loadFailed(int errorCode, const QString& description, bool cancelled);
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    QWebEngineView* ensureView();
+    void applyZoom();
+
+    QPointer<QWebEngineView> m_view;
+    QPointer<QWebEnginePage> m_page; // ours, not the view's: it must die first
+    QUrl m_url;
+    bool m_loading = false;
+    bool m_scalesPageToFit = false;
+};
+
+// Call before the QApplication exists: the engine shares OpenGL contexts with the widgets, and
+// running as root (containers, CI) needs its process sandbox turned off.
+void prepareWebEngine();
+
+} // namespace zrp::ui
