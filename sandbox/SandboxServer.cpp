@@ -6,6 +6,7 @@
 #include "ImageRenderer.h"
 #include "LiveRailService.h"
 #include "LogService.h"
+#include "PushService.h"
 #include "RemoteConfigFile.h"
 #include "RequestLog.h"
 #include "SampleCatalog.h"
@@ -203,6 +204,7 @@ struct SandboxServer::Impl
     AnalyticsCollector analytics{Credentials::analyticsAccountIds()};
     LiveRailService liveRail; // LiveRailService.cpp
     LogService logService;    // LogService.cpp
+    PushService pushService;  // PushService.cpp
 
     std::unique_ptr<HttpServer> http;
     std::thread listener;
@@ -393,6 +395,8 @@ HttpReply SandboxServer::Impl::route(const HttpRequest& r)
     if (std::optional<HttpReply> reply = liveRail.route(r))
         return *reply;
     if (std::optional<HttpReply> reply = logService.route(r))
+        return *reply;
+    if (std::optional<HttpReply> reply = pushService.route(r))
         return *reply;
     if (isControlPath(path))
         return control(r);
@@ -586,6 +590,7 @@ HttpReply SandboxServer::Impl::control(const HttpRequest& r)
                              {QStringLiteral("station_images"), QStringLiteral("/station-images/ipad/")},
                              {QStringLiteral("remote_config"), QStringLiteral("/config/ipad-conf.plist")},
                              {QStringLiteral("analytics"), QStringLiteral("/collect")},
+                             {QStringLiteral("push"), QStringLiteral("/push/")},
                              {QStringLiteral("ping"), QStringLiteral("/_sandbox/ping")}}},
                 {QStringLiteral("control"),
                  QJsonArray{QStringLiteral("GET /_sandbox/requests?since=SEQ&prefix=PATH"),
@@ -593,7 +598,9 @@ HttpReply SandboxServer::Impl::control(const HttpRequest& r)
                             QStringLiteral("GET|POST|DELETE /_sandbox/faults"),
                             QStringLiteral("GET|POST /_sandbox/config"),
                             QStringLiteral("GET /_sandbox/analytics?since=INDEX"),
-                            QStringLiteral("GET /_sandbox/credentials")}},
+                            QStringLiteral("GET /_sandbox/credentials"),
+                            QStringLiteral("GET|POST /_sandbox/push/notifications"),
+                            QStringLiteral("GET /_sandbox/push/registrations")}},
             });
     }
     if (path == QLatin1String("/_sandbox/requests")) {
@@ -614,6 +621,7 @@ HttpReply SandboxServer::Impl::control(const HttpRequest& r)
         log.clear();
         config.reset();
         analytics.clear();
+        pushService.clear();
         return HttpReply::json(
             200, QJsonObject{{QStringLiteral("reset"), true}, {QStringLiteral("last_seq"), log.lastSeq()}});
     }

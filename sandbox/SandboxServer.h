@@ -25,7 +25,9 @@ struct SandboxOptions
 //   /station-images/ipad/<CS>.png  station logos
 //   /config/ipad-conf.plist        the remote configuration file
 //   /collect                       the analytics collector
-//   /_sandbox/                     ping, request log, reset, faults, config, analytics, credentials
+//   /push/                         the push registration service (register/, new/)
+//   /_sandbox/                     ping, request log, reset, faults, config, analytics, credentials,
+//                                  push notifications and registrations
 class SandboxServer
 {
 public:

@@ -1026,6 +1026,111 @@ private slots:
         QCOMPARE(get("/_sandbox/analytics").json().value(QStringLiteral("hits")).toArray().size(), 2);
     }
 
+    // ---- push service ----
+
+    void pushRequestValidated_data()
+    {
+        QTest::addColumn<QByteArray>("path");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QJsonValue>("token"); // of the kept registration
+
+        const QByteArray device = "0123456789abcdef0123456789abcdef";
+        QTest::newRow("no token") << "/push/register/" + device + "/org.zrp.tablet" << 200 << QJsonValue();
+        QTest::newRow("hex token") << "/push/register/" + device + "/org.zrp.tablet/00ff1Ab2" << 200
+                                   << QJsonValue("00ff1Ab2");
+        QTest::newRow("upper-case device")
+            << "/push/register/" + device.toUpper() + "/org.zrp.tablet" << 400 << QJsonValue();
+        QTest::newRow("short device")
+            << "/push/register/" + device.left(31) + "/org.zrp.tablet" << 400 << QJsonValue();
+        QTest::newRow("device not hex")
+            << "/push/register/g" + device.mid(1) + "/org.zrp.tablet" << 400 << QJsonValue();
+        QTest::newRow("token in brackets")
+            << "/push/register/" + device + "/org.zrp.tablet/%3C00ff1ab2%3E" << 400 << QJsonValue();
+        QTest::newRow("token with blank")
+            << "/push/register/" + device + "/org.zrp.tablet/00ff%201ab2" << 400 << QJsonValue();
+        QTest::newRow("escaped slash stays one segment")
+            << "/push/register/" + device + "/org.zrp.tablet/00%2Fff" << 400 << QJsonValue();
+        QTest::newRow("extra segment")
+            << "/push/register/" + device + "/org.zrp.tablet/00ff/x" << 404 << QJsonValue();
+        QTest::newRow("no app id") << "/push/register/" + device << 404 << QJsonValue();
+        QTest::newRow("fetch, bad device")
+            << "/push/new/" + device.toUpper() + "/org.zrp.tablet" << 400 << QJsonValue();
+        QTest::newRow("unknown operation")
+            << "/push/remove/" + device + "/org.zrp.tablet" << 404 << QJsonValue();
+    }
+
+    void pushRequestValidated()
+    {
+        QFETCH(QByteArray, path);
+        QFETCH(int, status);
+        QFETCH(QJsonValue, token);
+        const Answer a = get(path);
+        QCOMPARE(a.status, status);
+        const QJsonArray kept =
+            get("/_sandbox/push/registrations").json().value(QStringLiteral("registrations")).toArray();
+        if (status != 200) {
+            QVERIFY(!a.json().value(QStringLiteral("detailed_description")).toString().isEmpty());
+            QCOMPARE(kept.size(), 0);
+            return;
+        }
+        QCOMPARE(a.json().value(QStringLiteral("registered")), QJsonValue(true));
+        QCOMPARE(kept.size(), 1);
+        const QJsonObject r = kept.first().toObject();
+        QCOMPARE(r.value(QStringLiteral("device")).toString(),
+                 QStringLiteral("0123456789abcdef0123456789abcdef"));
+        QCOMPARE(r.value(QStringLiteral("app")).toString(), QStringLiteral("org.zrp.tablet"));
+        QCOMPARE(r.value(QStringLiteral("token")), token);
+    }
+
+    void pushNotificationsDeliveredOnce()
+    {
+        const QByteArray a = "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa", b = "bbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbb";
+        QCOMPARE(get("/push/register/" + a + "/org.zrp.tablet/01").status, 200);
+        QCOMPARE(get("/push/register/" + b + "/org.zrp.tablet").status, 200);
+        QCOMPARE(get("/_sandbox")
+                     .json()
+                     .value(QStringLiteral("services"))
+                     .toObject()
+                     .value(QStringLiteral("push")),
+                 QJsonValue(QStringLiteral("/push/")));
+
+        // Orders the service cannot take.
+        for (const QByteArray& bad :
+             {QByteArray(R"({"device": "A", "short": "x"})"), QByteArray(R"({"device": "*"})"),
+              QByteArray(R"({"device": "*", "short": "x", "long": 5})"), QByteArray("[]")})
+            QVERIFY2(post("/_sandbox/push/notifications", bad).status == 400, bad.constData());
+
+        QCOMPARE(post("/_sandbox/push/notifications",
+                      R"({"device": ")" + a +
+                          R"(", "short": "Quilting Bee returns", "long": "New season Friday at 8."})")
+                     .status,
+                 200);
+        const Answer everyone =
+            post("/_sandbox/push/notifications", R"({"device": "*", "short": "Pledge week"})");
+        QCOMPARE(everyone.json().value(QStringLiteral("queued_for")).toArray().size(), 2);
+
+        const QJsonArray forA = get("/push/new/" + a + "/org.zrp.tablet").results();
+        QCOMPARE(forA.size(), 2);
+        QCOMPARE(forA.at(0).toObject(),
+                 (QJsonObject{{"short", "Quilting Bee returns"}, {"long", "New season Friday at 8."}}));
+        QCOMPARE(forA.at(1).toObject(), (QJsonObject{{"short", "Pledge week"}})); // no "long" at all
+        QCOMPARE(get("/push/new/" + a + "/org.zrp.tablet").results().size(), 0);  // handed out once
+
+        QCOMPARE(get("/push/new/" + b + "/org.zrp.tablet").results().size(), 1);
+
+        // A reset forgets registrations and what is still queued.
+        QCOMPARE(post("/_sandbox/push/notifications", R"({"device": ")" + a + R"(", "short": "x"})").status,
+                 200);
+        QCOMPARE(post("/_sandbox/reset", QByteArray()).status, 200);
+        QCOMPARE(get("/push/new/" + a + "/org.zrp.tablet").results().size(), 0);
+        QCOMPARE(get("/_sandbox/push/registrations")
+                     .json()
+                     .value(QStringLiteral("registrations"))
+                     .toArray()
+                     .size(),
+                 0);
+    }
+
     // ---- sample data ----
 
     void sampleDataDeterministicAndComplete()
