@@ -6,6 +6,7 @@
 #include "ImageRenderer.h"
 #include "LiveRailService.h"
 #include "LogService.h"
+#include "OutsideServices.h"
 #include "RemoteConfigFile.h"
 #include "RequestLog.h"
 #include "SampleCatalog.h"
@@ -203,6 +204,7 @@ struct SandboxServer::Impl
     AnalyticsCollector analytics{Credentials::analyticsAccountIds()};
     LiveRailService liveRail; // LiveRailService.cpp
     LogService logService;    // LogService.cpp
+    OutsideServices outside;  // OutsideServices.cpp: audience beacons, survey invitations
 
     std::unique_ptr<HttpServer> http;
     std::thread listener;
@@ -393,6 +395,8 @@ HttpReply SandboxServer::Impl::route(const HttpRequest& r)
     if (std::optional<HttpReply> reply = liveRail.route(r))
         return *reply;
     if (std::optional<HttpReply> reply = logService.route(r))
+        return *reply;
+    if (std::optional<HttpReply> reply = outside.route(r))
         return *reply;
     if (isControlPath(path))
         return control(r);
@@ -586,6 +590,8 @@ HttpReply SandboxServer::Impl::control(const HttpRequest& r)
                              {QStringLiteral("station_images"), QStringLiteral("/station-images/ipad/")},
                              {QStringLiteral("remote_config"), QStringLiteral("/config/ipad-conf.plist")},
                              {QStringLiteral("analytics"), QStringLiteral("/collect")},
+                             {QStringLiteral("audience"), QStringLiteral("/audience/beacon")},
+                             {QStringLiteral("survey"), QStringLiteral("/survey/eligibility")},
                              {QStringLiteral("ping"), QStringLiteral("/_sandbox/ping")}}},
                 {QStringLiteral("control"),
                  QJsonArray{QStringLiteral("GET /_sandbox/requests?since=SEQ&prefix=PATH"),
@@ -593,6 +599,8 @@ HttpReply SandboxServer::Impl::control(const HttpRequest& r)
                             QStringLiteral("GET|POST|DELETE /_sandbox/faults"),
                             QStringLiteral("GET|POST /_sandbox/config"),
                             QStringLiteral("GET /_sandbox/analytics?since=INDEX"),
+                            QStringLiteral("GET|DELETE /_sandbox/audience"),
+                            QStringLiteral("GET|POST /_sandbox/survey"),
                             QStringLiteral("GET /_sandbox/credentials")}},
             });
     }
@@ -614,6 +622,7 @@ HttpReply SandboxServer::Impl::control(const HttpRequest& r)
         log.clear();
         config.reset();
         analytics.clear();
+        outside.clear();
         return HttpReply::json(
             200, QJsonObject{{QStringLiteral("reset"), true}, {QStringLiteral("last_seq"), log.lastSeq()}});
     }

@@ -25,7 +25,10 @@ struct SandboxOptions
 //   /station-images/ipad/<CS>.png  station logos
 //   /config/ipad-conf.plist        the remote configuration file
 //   /collect                       the analytics collector
-//   /_sandbox/                     ping, request log, reset, faults, config, analytics, credentials
+//   /audience/beacon               audience-measurement beacons
+//   /survey/                       survey eligibility and the survey pages
+//   /_sandbox/                     ping, request log, reset, faults, config, analytics, audience,
+//                                  survey, credentials
 class SandboxServer
 {
 public:
