@@ -222,7 +222,12 @@ void SurveyInvitations::ask(const QString& surveyId, int launches)
                 qPrintable(error ? error.description() : QStringLiteral("HTTP %1").arg(response.status)));
             return;
         }
-        const QJsonObject o = Json::parseLenient(response.body).toObject();
+        const QJsonValue answer = Json::parseLenient(response.body);
+        if (!answer.isObject()) {
+            qWarning("SurveyInvitations: the survey service's answer was not a JSON object");
+            return;
+        }
+        const QJsonObject o = answer.toObject();
         if (!o.value(QStringLiteral("eligible")).toBool())
             return;
         const QUrl surveyURL(o.value(QStringLiteral("url")).toString(), QUrl::StrictMode);
