@@ -7,6 +7,7 @@
 #include "LiveRailService.h"
 #include "LogService.h"
 #include "PushService.h"
+#include "OutsideServices.h"
 #include "RemoteConfigFile.h"
 #include "RequestLog.h"
 #include "SampleCatalog.h"
@@ -205,6 +206,7 @@ struct SandboxServer::Impl
     LiveRailService liveRail; // LiveRailService.cpp
     LogService logService;    // LogService.cpp
     PushService pushService;  // PushService.cpp
+    OutsideServices outside;  // OutsideServices.cpp: audience beacons, survey invitations
 
     std::unique_ptr<HttpServer> http;
     std::thread listener;
@@ -397,6 +399,8 @@ HttpReply SandboxServer::Impl::route(const HttpRequest& r)
     if (std::optional<HttpReply> reply = logService.route(r))
         return *reply;
     if (std::optional<HttpReply> reply = pushService.route(r))
+        return *reply;
+    if (std::optional<HttpReply> reply = outside.route(r))
         return *reply;
     if (isControlPath(path))
         return control(r);
@@ -591,6 +595,8 @@ HttpReply SandboxServer::Impl::control(const HttpRequest& r)
                              {QStringLiteral("remote_config"), QStringLiteral("/config/ipad-conf.plist")},
                              {QStringLiteral("analytics"), QStringLiteral("/collect")},
                              {QStringLiteral("push"), QStringLiteral("/push/")},
+                             {QStringLiteral("audience"), QStringLiteral("/audience/beacon")},
+                             {QStringLiteral("survey"), QStringLiteral("/survey/eligibility")},
                              {QStringLiteral("ping"), QStringLiteral("/_sandbox/ping")}}},
                 {QStringLiteral("control"),
                  QJsonArray{QStringLiteral("GET /_sandbox/requests?since=SEQ&prefix=PATH"),
@@ -598,6 +604,8 @@ HttpReply SandboxServer::Impl::control(const HttpRequest& r)
                             QStringLiteral("GET|POST|DELETE /_sandbox/faults"),
                             QStringLiteral("GET|POST /_sandbox/config"),
                             QStringLiteral("GET /_sandbox/analytics?since=INDEX"),
+                            QStringLiteral("GET|DELETE /_sandbox/audience"),
+                            QStringLiteral("GET|POST /_sandbox/survey"),
                             QStringLiteral("GET /_sandbox/credentials"),
                             QStringLiteral("GET|POST /_sandbox/push/notifications"),
                             QStringLiteral("GET /_sandbox/push/registrations")}},
@@ -622,6 +630,7 @@ HttpReply SandboxServer::Impl::control(const HttpRequest& r)
         config.reset();
         analytics.clear();
         pushService.clear();
+        outside.clear();
         return HttpReply::json(
             200, QJsonObject{{QStringLiteral("reset"), true}, {QStringLiteral("last_seq"), log.lastSeq()}});
     }

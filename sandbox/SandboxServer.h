@@ -26,8 +26,10 @@ struct SandboxOptions
 //   /config/ipad-conf.plist        the remote configuration file
 //   /collect                       the analytics collector
 //   /push/                         the push registration service (register/, new/)
-//   /_sandbox/                     ping, request log, reset, faults, config, analytics, credentials,
-//                                  push notifications and registrations
+//   /audience/beacon               audience-measurement beacons
+//   /survey/                       survey eligibility and the survey pages
+//   /_sandbox/                     ping, request log, reset, faults, config, analytics, audience,
+//                                  survey, credentials, push notifications and registrations
 class SandboxServer
 {
 public:

@@ -41,6 +41,18 @@ const std::vector<Config::Entry>& Config::entries()
         {"player.phone_analytics_account_id", "ZP-40960513-1", nullptr},
         {"liverail.publisher_id", "7314", nullptr},
         {"reachability.probe_url", "https://www.zrp.example/generate_204", "/_sandbox/ping"},
+        // The outside facilities started at launch: audience measurement (a 7-digit customer id
+        // and a 17-character secret), the rating prompt (store id) and survey invitations (a
+        // 24-character Base64-form customer id). "rating.enabled" and "survey.enabled" take
+        // "true" or "false"; tests and the tour turn the prompts off.
+        {"audience.customer_id", "6042817", nullptr},
+        {"audience.secret", "b7Qx2Lm9Rt4Vz8Kp1", nullptr},
+        {"audience.beacon_url", "https://beacon.audience-meter.example/b", "/audience/beacon"},
+        {"rating.app_id", "583104729", nullptr},
+        {"rating.enabled", "true", nullptr},
+        {"survey.customer_id", "Zr8pQ+3vT1kW/a9Lm2Xc4N==", nullptr},
+        {"survey.base_url", "https://api.survey-invite.example/v2/", "/survey/"},
+        {"survey.enabled", "true", nullptr},
     };
     return table;
 }
@@ -75,6 +87,18 @@ QString Config::value(const QString& key) const
 QUrl Config::url(const QString& key) const
 {
     return QUrl(value(key));
+}
+
+bool Config::boolValue(const QString& key, bool defaultValue) const
+{
+    const QString v = value(key).trimmed().toLower();
+    if (v == QLatin1String("true") || v == QLatin1String("1") || v == QLatin1String("yes") ||
+        v == QLatin1String("on"))
+        return true;
+    if (v == QLatin1String("false") || v == QLatin1String("0") || v == QLatin1String("no") ||
+        v == QLatin1String("off"))
+        return false;
+    return defaultValue;
 }
 
 void Config::setValue(const QString& key, const QString& value)

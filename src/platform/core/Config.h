@@ -31,6 +31,8 @@ public:
 
     QString value(const QString& key) const; // empty when unknown
     QUrl url(const QString& key) const;
+    // "true"/"false" (also 1/0, yes/no, on/off); anything else, or nothing, is defaultValue.
+    bool boolValue(const QString& key, bool defaultValue) const;
     void setValue(const QString& key, const QString& value);
     QStringList keys() const;
     void resetToDefaults();
