@@ -30,7 +30,9 @@ QString checkHit(const QJsonValue& value)
         if (h.value(QStringLiteral("category")).toString().isEmpty() ||
             h.value(QStringLiteral("action")).toString().isEmpty())
             return QStringLiteral("is an event without \"category\" and \"action\"");
-        if (h.contains(QStringLiteral("value")) && !isWholeNumber(h.value(QStringLiteral("value"))))
+        // null is "no value", as the tracker sends an event without one.
+        const QJsonValue value = h.value(QStringLiteral("value"));
+        if (!value.isUndefined() && !value.isNull() && !isWholeNumber(value))
             return QStringLiteral("has a \"value\" that is not a whole number");
     } else {
         return QStringLiteral("has the type \"%1\"; \"pageview\" or \"event\" expected").arg(type);

@@ -152,6 +152,13 @@ int zrpMain(int argc, char** argv)
         }
     }
 
+    // The tour shows the screens themselves: a first launch's rating and survey questions
+    // would stand in front of every one of them.
+    if (!options.tourDir.isEmpty()) {
+        config.setValue(QStringLiteral("rating.enabled"), QStringLiteral("false"));
+        config.setValue(QStringLiteral("survey.enabled"), QStringLiteral("false"));
+    }
+
     int rc = 0;
     {
         ZRPiPadAppDelegate delegate;

@@ -10,6 +10,7 @@
 #include "core/NotificationCenter.h"
 #include "core/RunLoop.h"
 #include "net/Reachability.h"
+#include "push/PushRegistrar.h"
 #include "social/ShareKit.h"
 #include "ui/ActionSheet.h"
 #include "ui/AlertView.h"
@@ -224,6 +225,8 @@ QWidget* ContainerViewController::loadView()
 // The load sequence.
 void ContainerViewController::viewDidLoad()
 {
+    m_pushClient = new PushClient(this);
+    m_pushClient->setDelegate(this);
     updateStationImage();
     m_loadingView = new LoadingOverlay(view(), QStringLiteral("Loading"));
 
@@ -473,7 +476,60 @@ void ContainerViewController::connectivityChanged()
             showConnectionAlert(1);
         return;
     }
-    // Push registration and notification retries join here once the push client exists.
+    if (m_registerDeviceFailed)
+        PushRegistrar::sharedInstance()->registerForRemoteNotificationTypes(PushRegistrar::kAllTypes);
+    if (m_getNotificationsFailed)
+        getNewNotifications();
+}
+
+// ---- push messages ---------------------------------------------------------------------------
+
+void ContainerViewController::registerDevice(const QByteArray& deviceToken)
+{
+    if (m_registeringDevice || !m_pushClient)
+        return;
+    m_registeringDevice = true;
+    m_pushClient->registerDevice(deviceToken);
+}
+
+void ContainerViewController::registerDeviceSucceeded()
+{
+    m_registeringDevice = false;
+    m_registerDeviceFailed = false;
+}
+
+void ContainerViewController::registerDeviceFailed(const Error&)
+{
+    m_registeringDevice = false;
+    m_registerDeviceFailed = true;
+}
+
+void ContainerViewController::getNewNotifications()
+{
+    const int allowed = PushRegistrar::sharedInstance()->enabledRemoteNotificationTypes();
+    if (!(allowed & (RemoteNotificationTypeAlert | RemoteNotificationTypeBadge)))
+        return;
+    if (m_gettingNotifications || !m_pushClient)
+        return;
+    m_gettingNotifications = true;
+    m_pushClient->getNewNotifications();
+}
+
+void ContainerViewController::getNewNotificationsSucceeded(const QList<PushNotification>& notifications)
+{
+    m_gettingNotifications = false;
+    m_getNotificationsFailed = false;
+    for (const PushNotification& n : notifications) {
+        auto* alert = new AlertView(n.shortText.value_or(QString()), n.longText.value_or(QString()),
+                                    QStringLiteral("OK"), {});
+        alert->show();
+    }
+}
+
+void ContainerViewController::getNewNotificationsFailed(const Error&)
+{
+    m_gettingNotifications = false;
+    m_getNotificationsFailed = true;
 }
 
 // ---- popovers --------------------------------------------------------------------------------
@@ -721,6 +777,12 @@ void ContainerViewController::hideSplashImage()
 
 void ContainerViewController::cleanupViews()
 {
+    // The push client goes with the view; a request under way ends unanswered, so the marks
+    // clear with it and the next view's client starts fresh.
+    delete m_pushClient.data();
+    m_pushClient = nullptr;
+    m_registeringDevice = false;
+    m_gettingNotifications = false;
     NotificationCenter::defaultCenter().removeObserver(this);
     if (m_observing && reachability())
         disconnect(reachability(), nullptr, this, nullptr);

@@ -5,6 +5,7 @@
 #include "browse/ModalWebViewController.h"
 #include "core/Clock.h"
 #include "net/Reachability.h"
+#include "notify/PushClient.h"
 #include "ui/ActionSheet.h"
 #include "ui/AlertView.h"
 #include "ui/ViewController.h"
@@ -31,7 +32,9 @@ class RemoteImageView;
 // The single full-screen controller and the hub through which every screen is reached: the
 // top bar, the navigation bar, one section at a time in the content area, the four exclusive
 // popovers, the loading overlay, the failure and connection alerts and the splash.
-class ContainerViewController : public zrp::ui::ViewController, public ModalWebViewDelegate
+class ContainerViewController : public zrp::ui::ViewController,
+                                public ModalWebViewDelegate,
+                                public PushClientDelegate
 {
     Q_OBJECT
 public:
@@ -97,6 +100,21 @@ public:
     void closeModalWebView(QObject* sender) override;
     ModalWebViewController* modalWebView() const { return m_modalWebView; }
 
+    // Push messages, hub side: one registration and one fetch at a time; a failure is retried
+    // when the connection next changes.
+    void registerDevice(const QByteArray& deviceToken);
+    void setRegisterDeviceFailed(bool failed) { m_registerDeviceFailed = failed; }
+    void getNewNotifications();
+    void registerDeviceSucceeded() override;
+    void registerDeviceFailed(const zrp::Error& error) override;
+    void getNewNotificationsSucceeded(const QList<PushNotification>& notifications) override;
+    void getNewNotificationsFailed(const zrp::Error& error) override;
+    PushClient* pushClient() const { return m_pushClient; }
+    bool isRegisteringDevice() const { return m_registeringDevice; }
+    bool registerDeviceHasFailed() const { return m_registerDeviceFailed; }
+    bool isGettingNotifications() const { return m_gettingNotifications; }
+    bool getNotificationsHasFailed() const { return m_getNotificationsFailed; }
+
     void hideShareKitViews();
     void hideFacebookModal();
     void showSplashImage();
@@ -158,5 +176,10 @@ private:
     QPointer<BuyActionSheet> m_buyActionSheet;
     QPointer<ModalWebViewController> m_modalWebView;
     bool m_videoPlayerPresented = false;
+    QPointer<PushClient> m_pushClient;
+    bool m_registeringDevice = false;
+    bool m_registerDeviceFailed = false;
+    bool m_gettingNotifications = false;
+    bool m_getNotificationsFailed = false;
     bool m_observing = false;
 };

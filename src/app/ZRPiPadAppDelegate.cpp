@@ -9,6 +9,10 @@
 #include "core/Text.h"
 #include "net/DownloadCache.h"
 #include "net/HttpClient.h"
+#include "outside/AudienceMeter.h"
+#include "outside/RatingPrompt.h"
+#include "outside/SurveyInvitations.h"
+#include "push/PushRegistrar.h"
 #include "ui/AlertView.h"
 #include "ui/Kit.h"
 #include "ui/LoadingOverlay.h"
@@ -32,6 +36,8 @@ ZRPiPadAppDelegate::ZRPiPadAppDelegate(QObject* parent) : QObject(parent)
 
 ZRPiPadAppDelegate::~ZRPiPadAppDelegate()
 {
+    if (PushRegistrar::sharedInstance()->delegate() == this)
+        PushRegistrar::sharedInstance()->setDelegate(nullptr);
     AnalyticsTracker::sharedInstance()->stopTracker();
     ContainerViewController::resetSharedInstance();
     delete m_window.data();
@@ -72,6 +78,15 @@ bool ZRPiPadAppDelegate::didFinishLaunchingWithOptions()
     m_window->setWindowTitle(Bundle::displayName());
     m_window->setMinimumSize(1024, 768);
     m_window->resize(1024, 768);
+    // Alerts, sheets and popovers live in the window, outside the hub's view: they take the
+    // product's look from here.
+    m_window->setStyleSheet(ui::Theme::styleSheet());
+    {
+        QPalette pal = m_window->palette();
+        pal.setColor(QPalette::Window, ui::Theme::background);
+        pal.setColor(QPalette::WindowText, ui::Theme::text);
+        m_window->setPalette(pal);
+    }
     auto* layout = new QVBoxLayout(m_window);
     layout->setContentsMargins(0, 0, 0, 0);
     ui::setMainWindow(m_window);
@@ -79,7 +94,55 @@ bool ZRPiPadAppDelegate::didFinishLaunchingWithOptions()
     m_window->installEventFilter(this);
     connect(qApp, &QCoreApplication::aboutToQuit, this, &ZRPiPadAppDelegate::applicationWillTerminate);
     m_window->show();
+
+    // Push messages of every kind: badge, sound and alert. There is no application badge on
+    // the desktop to clear.
+    PushRegistrar::sharedInstance()->setDelegate(this);
+    PushRegistrar::sharedInstance()->registerForRemoteNotificationTypes(PushRegistrar::kAllTypes);
+
+    // A link given at launch arrives through handleOpenURL after the launch, as on every
+    // current system.
+    startOutsideFacilities();
     return true;
+}
+
+void ZRPiPadAppDelegate::startOutsideFacilities()
+{
+    const Config& config = Config::shared();
+    AudienceMeter::sharedInstance()->notifyStart(config.value(QStringLiteral("audience.customer_id")),
+                                                 config.value(QStringLiteral("audience.secret")));
+
+    RatingPrompt* rating = RatingPrompt::sharedInstance();
+    rating->setAppId(config.value(QStringLiteral("rating.app_id")));
+    rating->setDaysUntilPrompt(0);
+    rating->setUsesUntilPrompt(0);
+    rating->setTimeBeforeReminding(1);
+    rating->setSignificantEventsUntilPrompt(0);
+    rating->appLaunched(true);
+
+    SurveyInvitations* survey = SurveyInvitations::sharedInstance();
+    survey->initWithCustomerId(config.value(QStringLiteral("survey.customer_id")));
+    survey->addMeasure(QStringLiteral("ipad_app"), 0);
+    survey->checkEligibility();
+}
+
+// ---- push ------------------------------------------------------------------------------------
+
+void ZRPiPadAppDelegate::didRegisterForRemoteNotificationsWithDeviceToken(const QByteArray& deviceToken)
+{
+    ContainerViewController::sharedInstance()->registerDevice(deviceToken);
+}
+
+void ZRPiPadAppDelegate::didFailToRegisterForRemoteNotificationsWithError(const Error&)
+{
+    // The hub asks again when the connection next changes.
+    ContainerViewController::sharedInstance()->setRegisterDeviceFailed(true);
+}
+
+void ZRPiPadAppDelegate::didReceiveRemoteNotification(const QVariantMap&)
+{
+    // The message itself is fetched from the service; the payload is not read.
+    ContainerViewController::sharedInstance()->getNewNotifications();
 }
 
 // ---- deep links ------------------------------------------------------------------------------
@@ -216,15 +279,20 @@ bool ZRPiPadAppDelegate::eventFilter(QObject* watched, QEvent* event)
 
 void ZRPiPadAppDelegate::applicationDidBecomeActive()
 {
-    // Reminders and push messages join here when their parts exist.
+    // The saved reminders are loaded here once they exist.
+    ContainerViewController::sharedInstance()->getNewNotifications();
 }
 
 void ZRPiPadAppDelegate::applicationDidEnterBackground()
 {
-    if (m_state != State::Background)
+    if (m_state != State::Background) {
+        RatingPrompt::sharedInstance()->appEnteredForeground(true);
         return;
+    }
     m_enteredBackgroundDate = Clock::shared()->now();
     ContainerViewController::sharedInstance()->showSplashImage();
+    // Counted as a use whatever the state, as every return is.
+    RatingPrompt::sharedInstance()->appEnteredForeground(true);
 }
 
 void ZRPiPadAppDelegate::applicationWillEnterForeground()
@@ -249,6 +317,7 @@ void ZRPiPadAppDelegate::applicationWillTerminate()
 void ZRPiPadAppDelegate::resetViews()
 {
     ContainerViewController* hub = ContainerViewController::sharedInstance();
+    hub->hideShareKitViews();
     if (m_window && hub->isViewLoaded())
         m_window->layout()->removeWidget(hub->view());
     hub->cleanupViews();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "catalog/VEXOClientAPI.h"
+#include "push/PushRegistrar.h"
 
 #include <QDateTime>
 #include <QMap>
@@ -12,7 +13,7 @@ class QWidget;
 
 // The application delegate: configures the process-wide facilities at launch, installs the hub
 // as the window's root and hands platform events on to the hub and the stores.
-class ZRPiPadAppDelegate : public QObject, public VEXOClientAPIDelegate
+class ZRPiPadAppDelegate : public QObject, public VEXOClientAPIDelegate, public zrp::PushRegistrarDelegate
 {
     Q_OBJECT
 public:
@@ -57,11 +58,17 @@ public:
     void didFindResults(const QString& requestId, const VEXOResults& results) override;
     void didFail(const QString& requestId, const zrp::Error& error) override;
 
+    // The push service's answers.
+    void didRegisterForRemoteNotificationsWithDeviceToken(const QByteArray& deviceToken) override;
+    void didFailToRegisterForRemoteNotificationsWithError(const zrp::Error& error) override;
+    void didReceiveRemoteNotification(const QVariantMap& payload) override;
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void installHubView();
+    void startOutsideFacilities();
     void endLookUp();
     static void showLinkAlert(const QString& message);
     QPointer<QWidget> m_window;

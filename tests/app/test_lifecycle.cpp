@@ -1,3 +1,4 @@
+#include "SandboxControl.h"
 #include "SandboxServer.h"
 #include "app/ContainerViewController.h"
 #include "app/ZRPRemoteConfig.h"
@@ -6,8 +7,13 @@
 #include "core/Config.h"
 #include "net/HttpClient.h"
 #include "net/Reachability.h"
+#include "notify/PushClient.h"
+#include "outside/RatingPrompt.h"
+#include "push/PushRegistrar.h"
 #include "store/KeyValueStore.h"
+#include "ui/AlertView.h"
 
+#include <QJsonArray>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -65,6 +71,50 @@ private slots:
         Reachability::setShared(nullptr);
         KeyValueStore::setShared(nullptr);
         m_sandbox->stop();
+    }
+
+    void launchRegistersForPushAndStartsTheOutsideFacilities()
+    {
+        // The install's token went from the registrar through the application to the hub and
+        // on to the push service.
+        QJsonArray regs;
+        QTRY_VERIFY_WITH_TIMEOUT(!(regs = test::sandboxControl(m_sandbox->baseUrl(),
+                                                               QStringLiteral("/_sandbox/push/registrations"))
+                                              .value(QLatin1String("registrations"))
+                                              .toArray())
+                                      .isEmpty(),
+                                 15000);
+        const QJsonObject reg = regs.first().toObject();
+        QCOMPARE(reg.value(QLatin1String("device")).toString(), PushClient::deviceId());
+        const QByteArray token =
+            m_store->value(PushRegistrar::tokenKey()).value_or(QCborValue()).toByteArray();
+        QCOMPARE(token.size(), PushRegistrar::kTokenLength);
+        QCOMPARE(reg.value(QLatin1String("token")).toString(), QString::fromLatin1(token.toHex()));
+        QCOMPARE(PushRegistrar::sharedInstance()->enabledRemoteNotificationTypes(), PushRegistrar::kAllTypes);
+
+        // Audience measurement heard of the start; the rating prompt, due at once with these
+        // settings, asks.
+        QTRY_VERIFY_WITH_TIMEOUT(
+            !test::sandboxControl(m_sandbox->baseUrl(), QStringLiteral("/_sandbox/audience"))
+                 .value(QLatin1String("beacons"))
+                 .toArray()
+                 .isEmpty(),
+            15000);
+        QTRY_VERIFY(RatingPrompt::sharedInstance()->alert());
+        QCOMPARE(RatingPrompt::sharedInstance()->alert()->title(), RatingPrompt::alertTitle());
+        const int uses = RatingPrompt::sharedInstance()->useCount();
+        // "Remind Me Later" keeps it away for the rest of the day.
+        ui::AlertView* ask = RatingPrompt::sharedInstance()->alert();
+        for (int i = 0; i < ask->numberOfButtons(); ++i)
+            if (ask->buttonTitleAtIndex(i) == QLatin1String("Remind Me Later"))
+                ask->clickButtonAtIndex(i);
+        QVERIFY(!RatingPrompt::sharedInstance()->alert());
+
+        // Entering the background counts a use, whatever the state.
+        m_delegate->setApplicationState(ZRPiPadAppDelegate::State::Inactive);
+        m_delegate->applicationDidEnterBackground();
+        m_delegate->setApplicationState(ZRPiPadAppDelegate::State::Active);
+        QCOMPARE(RatingPrompt::sharedInstance()->useCount(), uses + 1);
     }
 
     void backgroundOnlyCountsInTheBackgroundState()

@@ -1004,7 +1004,7 @@ private slots:
         const QByteArray good = R"({"account": "ZA-20481-7", "hits": [
             {"seq": 7, "type": "pageview", "path": "/spotlight", "referrer": "", "time": "2026-01-02T03:04:05.120Z",
              "custom_variables": [{"index": 1, "name": "Station", "value": "KZRA", "scope": 1}]},
-            {"seq": 8, "type": "event", "category": "Video", "action": "Play", "label": "Salt Road", "value": -1,
+            {"seq": 8, "type": "event", "category": "Video", "action": "Play", "label": "Salt Road", "value": null,
              "time": "2026-01-02T03:04:06Z"}]})";
         const Answer a = post("/collect", body.isEmpty() ? good : body, contentType);
         QCOMPARE(a.status, status);

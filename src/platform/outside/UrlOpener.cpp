@@ -1,12 +1,13 @@
 #include "UrlOpener.h"
 
-#include <QDesktopServices>
+#include "ui/Kit.h"
 
 namespace zrp {
 
 UrlOpener systemUrlOpener()
 {
-    return [](const QUrl& url) { return QDesktopServices::openUrl(url); };
+    // Through the kit, so that the one process-wide test hook sees these links too.
+    return [](const QUrl& url) { return ui::openExternalUrl(url); };
 }
 
 } // namespace zrp

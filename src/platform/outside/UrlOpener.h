@@ -9,7 +9,7 @@ namespace zrp {
 // that tests can see what would have opened instead of launching a browser.
 using UrlOpener = std::function<bool(const QUrl&)>;
 
-// QDesktopServices::openUrl.
+// The desktop, through ui::openExternalUrl.
 UrlOpener systemUrlOpener();
 
 } // namespace zrp

@@ -26,7 +26,10 @@ public:
     {
         setProperty("zrpOverlay", true);
         setAttribute(Qt::WA_StyledBackground, true);
-        setStyleSheet(QStringLiteral("background-color: rgba(0, 0, 0, 110);"));
+        // Scoped to the layer itself: an unscoped rule would paint every label and button of the
+        // box with the same dim.
+        setObjectName(QStringLiteral("AlertView"));
+        setStyleSheet(QStringLiteral("#AlertView { background-color: rgba(0, 0, 0, 110); }"));
         setFocusPolicy(Qt::StrongFocus);
     }
 
