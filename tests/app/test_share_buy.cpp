@@ -21,6 +21,7 @@
 #include <QApplication>
 #include <QJsonArray>
 #include <QJsonObject>
+#include <QLabel>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -403,6 +404,19 @@ private slots:
         for (const QList<QVariant>& f : failures)
             QVERIFY2(f.at(2).toBool(), qPrintable(f.at(1).toString()));
         server.releaseHeld();
+    }
+
+    void missingEngineIsSaidNotHidden()
+    {
+        WebPanel::setEngineModulePathForTesting(m_dir.filePath(QStringLiteral("no-such-engine.so")));
+        ModalWebViewController page(QUrl(QStringLiteral("https://shop.zrp.example/")));
+        page.view()->show(); // loading fails at once; the error page cannot show either
+        WebPanel::setEngineModulePathForTesting(QString());
+        QVERIFY(!page.myWebView()->isEngineCreated());
+        auto* said = page.myWebView()->findChild<QLabel*>(QStringLiteral("WebPanelUnavailable"));
+        QVERIFY(said && said->isVisible());
+        QVERIFY(!page.activityIndicatorView()->isAnimating());
+        QVERIFY(!isNetworkActivityIndicatorVisible());
     }
 
     void errorPageEscapesTheDescription()

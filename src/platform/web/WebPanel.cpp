@@ -1,11 +1,12 @@
 #include "WebPanel.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QHash>
+#include <QLabel>
+#include <QLibrary>
+#include <QPointer>
 #include <QVBoxLayout>
-#include <QWebEngineLoadingInfo>
-#include <QWebEnginePage>
-#include <QWebEngineProfile>
-#include <QWebEngineView>
 #include <unistd.h>
 
 namespace zrp::ui {
@@ -14,14 +15,38 @@ namespace {
 // Pages are laid out for at least this width before being shrunk to fit.
 constexpr qreal kDesktopWidth = 1024.0;
 
-QWebEngineProfile* panelProfile()
+QString& modulePathOverride()
 {
-    // Off the record: a shop or help page leaves no cookies or cache behind in the viewer's
-    // data folder.
-    static QPointer<QWebEngineProfile> profile;
-    if (!profile)
-        profile = new QWebEngineProfile(QCoreApplication::instance());
-    return profile;
+    static QString path;
+    return path;
+}
+
+// Loaded once for the process and never unloaded: the engine keeps threads of its own.
+CreateWebEngineViewFunction engineFactory(QString* error)
+{
+    struct Loaded
+    {
+        CreateWebEngineViewFunction factory = nullptr;
+        QString error;
+    };
+    static QHash<QString, Loaded> tried; // by path; one path in a running product
+    const QString path = WebPanel::engineModulePath();
+    auto it = tried.find(path);
+    if (it == tried.end()) {
+        Loaded loaded;
+        auto* library = new QLibrary(path);
+        library->setLoadHints(QLibrary::PreventUnloadHint);
+        loaded.factory =
+            reinterpret_cast<CreateWebEngineViewFunction>(library->resolve(kCreateWebEngineViewSymbol));
+        if (!loaded.factory) {
+            loaded.error = library->errorString();
+            delete library;
+        }
+        it = tried.insert(path, loaded);
+    }
+    if (error)
+        *error = it->error;
+    return it->factory;
 }
 } // namespace
 
@@ -30,6 +55,23 @@ void prepareWebEngine()
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     if (::geteuid() == 0 && qEnvironmentVariableIsEmpty("QTWEBENGINE_DISABLE_SANDBOX"))
         qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+}
+
+QString WebPanel::engineModulePath()
+{
+    if (!modulePathOverride().isEmpty())
+        return modulePathOverride();
+    // Next to the program when installed; in the build tree otherwise.
+    const QString beside =
+        QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("libzrp_webengine.so"));
+    if (QFile::exists(beside))
+        return beside;
+    return QStringLiteral(ZRP_WEB_ENGINE_MODULE);
+}
+
+void WebPanel::setEngineModulePathForTesting(const QString& path)
+{
+    modulePathOverride() = path;
 }
 
 WebPanel::WebPanel(QWidget* parent) : QWidget(parent)
@@ -41,73 +83,87 @@ WebPanel::WebPanel(QWidget* parent) : QWidget(parent)
 
 WebPanel::~WebPanel()
 {
-    if (m_view) {
+    if (m_engine) {
         // No signal from a dying panel: its owner may already be half destroyed.
-        m_page->disconnect(this);
-        m_view->stop();
-        // The page goes before its view: the page's render surface lives inside the view, and
-        // a view torn down first leaves the page deleting that surface a second time.
-        delete m_page.data();
-        delete m_view.data();
+        m_engine->setLoadingHandler(nullptr);
+        m_engine->stop();
+        m_engine.reset();
     }
 }
 
-QWebEngineView* WebPanel::ensureView()
+bool WebPanel::ensureEngine()
 {
-    if (m_view)
-        return m_view;
-    auto* view = new QWebEngineView(this);
-    view->setObjectName(QStringLiteral("WebPanelEngineView"));
-    auto* page = new QWebEnginePage(panelProfile());
-    view->setPage(page);
-    m_page = page;
-    layout()->addWidget(view);
-    m_view = view;
-    connect(page, &QWebEnginePage::loadingChanged, this, [this](const QWebEngineLoadingInfo& info) {
-        switch (info.status()) {
-        case QWebEngineLoadingInfo::LoadStartedStatus:
-            m_loading = true;
-            emit loadStarted();
-            break;
-        case QWebEngineLoadingInfo::LoadSucceededStatus:
-            m_loading = false;
-            emit loadFinished();
-            break;
-        case QWebEngineLoadingInfo::LoadStoppedStatus:
-            m_loading = false;
-            emit loadFailed(kCancelledErrorCode, tr("The page load was cancelled."), true);
-            break;
-        case QWebEngineLoadingInfo::LoadFailedStatus: {
-            m_loading = false;
-            // The engine's "aborted" is what a load replaced by another one ends with.
-            const bool aborted =
-                info.errorDomain() == QWebEngineLoadingInfo::InternalErrorDomain && info.errorCode() == -3;
-            const QString text =
-                info.errorString().isEmpty() ? tr("The page could not be loaded.") : info.errorString();
-            emit loadFailed(aborted ? kCancelledErrorCode : info.errorCode(), text, aborted);
-            break;
+    if (m_engine)
+        return true;
+    QString error;
+    CreateWebEngineViewFunction create = engineFactory(&error);
+    if (!create) {
+        if (!m_unavailable) {
+            m_unavailable =
+                new QLabel(tr("Web pages cannot be shown on this computer.\n%1").arg(error), this);
+            m_unavailable->setObjectName(QStringLiteral("WebPanelUnavailable"));
+            m_unavailable->setWordWrap(true);
+            m_unavailable->setAlignment(Qt::AlignCenter);
+            layout()->addWidget(m_unavailable);
         }
-        }
-    });
+        qWarning("zrp: the web page engine is missing: %s", qPrintable(error));
+        return false;
+    }
+    m_engine.reset(create(this));
+    layout()->addWidget(m_engine->widget());
+    QPointer<WebPanel> self(this);
+    m_engine->setLoadingHandler(
+        [self](WebEngineView::LoadStatus status, int code, const QString& text, bool aborted) {
+            if (self)
+                self->onLoading(status, code, text, aborted);
+        });
     applyZoom();
-    return view;
+    return true;
+}
+
+void WebPanel::onLoading(WebEngineView::LoadStatus status, int code, const QString& text, bool aborted)
+{
+    switch (status) {
+    case WebEngineView::LoadStatus::Started:
+        m_loading = true;
+        emit loadStarted();
+        break;
+    case WebEngineView::LoadStatus::Succeeded:
+        m_loading = false;
+        emit loadFinished();
+        break;
+    case WebEngineView::LoadStatus::Stopped:
+        m_loading = false;
+        emit loadFailed(kCancelledErrorCode, tr("The page load was cancelled."), true);
+        break;
+    case WebEngineView::LoadStatus::Failed:
+        m_loading = false;
+        emit loadFailed(aborted ? kCancelledErrorCode : code,
+                        text.isEmpty() ? tr("The page could not be loaded.") : text, aborted);
+        break;
+    }
 }
 
 void WebPanel::loadUrl(const QUrl& url)
 {
     m_url = url;
-    ensureView()->load(url);
+    if (ensureEngine())
+        m_engine->load(url);
+    else
+        emit loadFailed(-1, tr("Web pages cannot be shown on this computer."), false);
 }
 
 void WebPanel::loadHtml(const QString& html)
 {
-    ensureView()->setHtml(html);
+    // Without the engine the panel already says why; an error page could not show anyway.
+    if (ensureEngine())
+        m_engine->setHtml(html);
 }
 
 void WebPanel::stopLoading()
 {
-    if (m_view)
-        m_view->stop();
+    if (m_engine)
+        m_engine->stop();
     m_loading = false;
 }
 
@@ -119,11 +175,11 @@ void WebPanel::setScalesPageToFit(bool scales)
 
 void WebPanel::toPlainText(const std::function<void(const QString&)>& done) const
 {
-    if (!m_view) {
+    if (!m_engine) {
         done(QString());
         return;
     }
-    m_page->toPlainText([done](const QString& text) { done(text); });
+    m_engine->toPlainText(done);
 }
 
 void WebPanel::resizeEvent(QResizeEvent* event)
@@ -134,11 +190,10 @@ void WebPanel::resizeEvent(QResizeEvent* event)
 
 void WebPanel::applyZoom()
 {
-    if (!m_view)
+    if (!m_engine)
         return;
     // The engine accepts zoom factors from 0.25 to 5.
-    const qreal factor = m_scalesPageToFit ? qBound(0.25, width() / kDesktopWidth, 1.0) : 1.0;
-    m_view->setZoomFactor(factor);
+    m_engine->setZoomFactor(m_scalesPageToFit ? qBound(0.25, width() / kDesktopWidth, 1.0) : 1.0);
 }
 
 } // namespace zrp::ui

@@ -1,17 +1,19 @@
 #pragma once
 
-#include <QPointer>
+#include "WebEngineView.h"
+
 #include <QUrl>
 #include <QWidget>
 #include <functional>
+#include <memory>
 
-#include <QWebEngineView>
+class QLabel;
 
 namespace zrp::ui {
 
 // A web page inside the application. The browser engine is heavy (its own processes, tens of
-// megabytes), so it is created only when the panel first loads something; a panel that is
-// built but never shown costs a plain widget.
+// megabytes), so it is loaded and created only when the panel first loads something; a panel
+// that is built but never shown costs a plain widget.
 class WebPanel : public QWidget
 {
     Q_OBJECT
@@ -28,14 +30,17 @@ public:
     // Pages laid out for a desktop window are shrunk to the panel's width.
     void setScalesPageToFit(bool scales);
 
-    bool isEngineCreated() const { return !m_view.isNull(); }
-    QWebEngineView* engineView() const { return m_view; }
+    bool isEngineCreated() const { return bool(m_engine); }
 
     // The text of the page on show (tests and accessibility); asynchronous.
     void toPlainText(const std::function<void(const QString&)>& done) const;
 
     // The engine's error codes of interest to callers.
     static constexpr int kCancelledErrorCode = -999;
+
+    // Where the engine module is looked for; tests point it elsewhere to see a missing one.
+    static QString engineModulePath();
+    static void setEngineModulePathForTesting(const QString& path);
 
 signals:
     void loadStarted();
@@ -48,11 +53,12 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
-    QWebEngineView* ensureView();
+    bool ensureEngine();
     void applyZoom();
+    void onLoading(WebEngineView::LoadStatus status, int code, const QString& text, bool aborted);
 
-    QPointer<QWebEngineView> m_view;
-    QPointer<QWebEnginePage> m_page; // ours, not the view's: it must die first
+    std::unique_ptr<WebEngineView> m_engine;
+    QLabel* m_unavailable = nullptr;
     QUrl m_url;
     bool m_loading = false;
     bool m_scalesPageToFit = false;
