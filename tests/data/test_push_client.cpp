@@ -1,4 +1,5 @@
 #include "LoopbackServer.h"
+#include "SandboxControl.h"
 #include "SandboxServer.h"
 #include "analytics/AnalyticsTracker.h"
 #include "core/Config.h"
@@ -50,24 +51,7 @@ public:
     }
 };
 
-// Blocking exchange with the sandbox's control paths; waits on the real network event.
-HttpResponse fetch(const QUrl& url, const QByteArray& method = "GET", const QByteArray& body = QByteArray())
-{
-    HttpRequest r(url);
-    r.method = method;
-    r.body = body;
-    if (!body.isEmpty())
-        r.setHeader("Content-Type", "application/json");
-    HttpResponse out;
-    bool done = false;
-    HttpClient::shared().send(r, [&](const HttpResponse& response, const Error&) {
-        out = response;
-        done = true;
-    });
-    if (!QTest::qWaitFor([&] { return done; }, 20000))
-        qWarning("no answer from %s", qPrintable(url.toString()));
-    return out;
-}
+using test::fetch;
 
 PushNotification note(const char* shortText, std::optional<QString> longText)
 {

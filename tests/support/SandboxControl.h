@@ -8,26 +8,35 @@
 
 namespace zrp::test {
 
-// A request to the embedded network's control side (/_sandbox/...), waited for on the real
-// network event. Answers the body as a JSON object (empty when it is not one).
-inline QJsonObject sandboxControl(const QUrl& base, const QString& path, const QByteArray& method = "GET",
-                                  const QJsonObject& body = {})
+// One exchange with a local test server (the embedded network's control side, mostly), waited
+// for on the real network event. A body is sent as JSON.
+inline HttpResponse fetch(const QUrl& url, const QByteArray& method = "GET",
+                          const QByteArray& body = QByteArray())
 {
-    HttpRequest r(QUrl(base.toString() + path));
+    HttpRequest r(url);
     r.method = method;
-    if (!body.isEmpty()) {
-        r.body = QJsonDocument(body).toJson(QJsonDocument::Compact);
+    r.body = body;
+    if (!body.isEmpty())
         r.setHeader("Content-Type", "application/json");
-    }
-    QJsonObject out;
+    HttpResponse out;
     bool done = false;
     HttpClient::shared().send(r, [&](const HttpResponse& response, const Error&) {
-        out = QJsonDocument::fromJson(response.body).object();
+        out = response;
         done = true;
     });
     if (!QTest::qWaitFor([&] { return done; }, 20000))
-        qWarning("no answer from the sandbox for %s", qPrintable(path));
+        qWarning("no answer from %s", qPrintable(url.toString()));
     return out;
+}
+
+// A request to the embedded network's control side (/_sandbox/...); the answer as a JSON object
+// (empty when it is not one).
+inline QJsonObject sandboxControl(const QUrl& base, const QString& path, const QByteArray& method = "GET",
+                                  const QJsonObject& body = {})
+{
+    const QByteArray bytes =
+        body.isEmpty() ? QByteArray() : QJsonDocument(body).toJson(QJsonDocument::Compact);
+    return QJsonDocument::fromJson(fetch(QUrl(base.toString() + path), method, bytes).body).object();
 }
 
 } // namespace zrp::test
