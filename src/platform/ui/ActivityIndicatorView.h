@@ -18,6 +18,7 @@ public:
     void startAnimating();
     void stopAnimating();
     bool isAnimating() const { return bool(m_spin); }
+    int step() const { return m_step; } // which spoke is brightest, 0..11
     void setHidesWhenStopped(bool hides);
 
 protected:

@@ -1,5 +1,6 @@
 #include "LoadingOverlay.h"
 
+#include "ActivityIndicatorView.h"
 #include "Kit.h"
 
 #include <QEvent>
@@ -14,15 +15,18 @@ LoadingOverlay::LoadingOverlay(QWidget* parent, const QString& label) : QWidget(
     setProperty("zrpOverlay", true);
     setFixedSize(200, 200);
     setAttribute(Qt::WA_TranslucentBackground);
+    m_spinner = new ActivityIndicatorView(this);
+    m_spinner->move((width() - m_spinner->width()) / 2, (height() - m_spinner->height()) / 2 - 14);
     QWidget::hide();
     if (parent)
         parent->installEventFilter(this);
 }
 
-LoadingOverlay::~LoadingOverlay()
+LoadingOverlay::~LoadingOverlay() = default;
+
+int LoadingOverlay::spinnerStep() const
 {
-    if (m_spin)
-        m_spin->invalidate();
+    return m_spinner->step();
 }
 
 void LoadingOverlay::show(bool)
@@ -30,28 +34,13 @@ void LoadingOverlay::show(bool)
     recentre();
     QWidget::show();
     raise();
-    if (!m_spin) {
-        // The spinner's frames follow the shared clock like every other timer.
-        QPointer<LoadingOverlay> self(this);
-        m_spin = Timer::scheduled(
-            80, true,
-            [self] {
-                if (self) {
-                    self->m_step = (self->m_step + 1) % 12;
-                    self->update();
-                }
-            },
-            this);
-    }
+    m_spinner->startAnimating();
 }
 
 void LoadingOverlay::hide(bool)
 {
     QWidget::hide();
-    if (m_spin) {
-        m_spin->invalidate();
-        m_spin.reset();
-    }
+    m_spinner->stopAnimating();
 }
 
 void LoadingOverlay::recentre()
@@ -74,7 +63,6 @@ void LoadingOverlay::paintEvent(QPaintEvent*)
     p.setPen(Qt::NoPen);
     p.setBrush(QColor(0, 0, 0, 128)); // opacity 0.5
     p.drawRoundedRect(rect(), 12, 12);
-    paintSpinner(p, QPointF(width() / 2.0, height() / 2.0 - 14), m_step);
     p.setPen(Theme::text);
     p.setFont(Theme::font(17, true));
     p.drawText(QRect(0, height() - 62, width(), 30), Qt::AlignCenter, m_label);

@@ -1,11 +1,11 @@
 #pragma once
 
-#include "core/Clock.h"
-
 #include <QPointer>
 #include <QWidget>
 
 namespace zrp::ui {
+
+class ActivityIndicatorView;
 
 // The "Loading" overlay: 200 x 200 points, centred in its parent, half-transparent, with a
 // spinner. Touches under it are held back while it is shown.
@@ -20,7 +20,7 @@ public:
     void hide(bool animated);
     bool isShowing() const { return isVisible(); }
     QString labelText() const { return m_label; }
-    int spinnerStep() const { return m_step; }
+    int spinnerStep() const;
 
 protected:
     void paintEvent(QPaintEvent*) override;
@@ -29,8 +29,7 @@ protected:
 private:
     void recentre();
     QString m_label;
-    int m_step = 0;
-    std::shared_ptr<zrp::Timer> m_spin;
+    ActivityIndicatorView* m_spinner = nullptr;
 };
 
 } // namespace zrp::ui
