@@ -214,8 +214,9 @@ QWidget* ContainerViewController::loadView()
     for (const auto& s : shortcuts) {
         auto* sc = new QShortcut(QKeySequence(QString::fromLatin1(s.keys)), root);
         QPushButton* b = s.button;
-        connect(sc, &QShortcut::activated, b, [b] {
-            if (b->isEnabled())
+        connect(sc, &QShortcut::activated, b, [this, b] {
+            // A web page over the hub keeps the keys to itself.
+            if (b->isEnabled() && !modalViewController())
                 b->click();
         });
     }
@@ -486,8 +487,13 @@ void ContainerViewController::connectivityChanged()
 
 void ContainerViewController::registerDevice(const QByteArray& deviceToken)
 {
-    if (m_registeringDevice || !m_pushClient)
+    if (m_registeringDevice)
         return;
+    if (!m_pushClient) {
+        // No view yet (or torn down): asked again when the connection next changes.
+        m_registerDeviceFailed = true;
+        return;
+    }
     m_registeringDevice = true;
     m_pushClient->registerDevice(deviceToken);
 }
@@ -703,6 +709,12 @@ void ContainerViewController::presentModalWebViewWithURL(const QUrl& url)
 {
     if (!isViewLoaded())
         return;
+    // Shop links come from the catalog: a web page, never a local file.
+    const QString scheme = url.scheme().toLower();
+    if (scheme != QLatin1String("http") && scheme != QLatin1String("https")) {
+        qWarning("zrp: not showing %s in the web panel", qPrintable(url.toString()));
+        return;
+    }
     if (m_modalWebView)
         closeModalWebView(nullptr);
     auto* page = new ModalWebViewController(url, this);
@@ -781,6 +793,10 @@ void ContainerViewController::cleanupViews()
     // clear with it and the next view's client starts fresh.
     delete m_pushClient.data();
     m_pushClient = nullptr;
+    if (m_registeringDevice)
+        m_registerDeviceFailed = true; // the token never reached the service: ask again later
+    if (m_gettingNotifications)
+        m_getNotificationsFailed = true;
     m_registeringDevice = false;
     m_gettingNotifications = false;
     NotificationCenter::defaultCenter().removeObserver(this);

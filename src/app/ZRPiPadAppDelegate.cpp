@@ -6,6 +6,7 @@
 #include "core/Clock.h"
 #include "core/Config.h"
 #include "core/Device.h"
+#include "core/RunLoop.h"
 #include "core/Text.h"
 #include "net/DownloadCache.h"
 #include "net/HttpClient.h"
@@ -103,6 +104,10 @@ bool ZRPiPadAppDelegate::didFinishLaunchingWithOptions()
     // A link given at launch arrives through handleOpenURL after the launch, as on every
     // current system.
     startOutsideFacilities();
+
+    // The system tells a freshly launched application that it became active, right after the
+    // launch; messages waiting since the last session are fetched then.
+    RunLoop::post([this] { applicationDidBecomeActive(); }, this);
     return true;
 }
 

@@ -1,5 +1,6 @@
 #include "ModalWebViewController.h"
 
+#include "core/RunLoop.h"
 #include "ui/ActivityIndicatorView.h"
 #include "ui/Kit.h"
 #include "web/WebPanel.h"
@@ -57,8 +58,13 @@ QWidget* ModalWebViewController::loadView()
     m_closeButton->move(root->width() - Theme::minimumTouchTarget, 0);
     m_closeButton->raise();
     connect(m_closeButton, &QPushButton::clicked, this, [this] {
-        if (m_delegate)
-            m_delegate->closeModalWebView(this);
+        // The presenter deletes this panel, button included: not from inside the button's own
+        // signal.
+        QPointer<ModalWebViewController> self(this);
+        zrp::RunLoop::post([self] {
+            if (self && self->m_delegate)
+                self->m_delegate->closeModalWebView(self);
+        });
     });
     auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), root);
     escape->setContext(Qt::WidgetWithChildrenShortcut);
@@ -91,9 +97,17 @@ void ModalWebViewController::webViewDidFinishLoad()
 
 void ModalWebViewController::didFailLoadWithError(int code, const QString& description, bool cancelled)
 {
-    // A load replaced by another one is not an error the viewer needs to see.
-    if (cancelled || code == WebPanel::kCancelledErrorCode)
+    // A load replaced by another one is not an error the viewer needs to see. One stopped with
+    // nothing after it (a link that turned out to be a download) must not leave the spinner
+    // and the busy pointer on: looked at once the engine has settled.
+    if (cancelled || code == WebPanel::kCancelledErrorCode) {
+        QPointer<ModalWebViewController> self(this);
+        zrp::RunLoop::post([self] {
+            if (self && self->m_webView && !self->m_webView->isLoading())
+                self->webViewDidFinishLoad();
+        });
         return;
+    }
     setNetworkActivityIndicatorVisible(false);
     m_activity->stopAnimating();
     m_webView->loadHtml(errorPage(description));

@@ -132,6 +132,7 @@ private slots:
         for (AlertView* a : AlertView::visibleAlerts())
             a->dismissWithClickedButtonIndex(-1, false);
         AnalyticsTracker::resetSharedInstance();
+        PushRegistrar::sharedInstance()->setDelegate(nullptr);
         m_reach.reset();
         Clock::setShared(nullptr);
         m_clock.reset();

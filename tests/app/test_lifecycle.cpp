@@ -58,6 +58,11 @@ private slots:
         Reachability::setShared(m_reach.get());
         m_clock = std::make_unique<VirtualClock>(QDateTime::currentDateTimeUtc());
         Clock::setShared(m_clock.get());
+        // A message waiting since the last session.
+        test::sandboxControl(m_sandbox->baseUrl(), QStringLiteral("/_sandbox/push/notifications"), "POST",
+                             {{"device", PushClient::deviceId()},
+                              {"short", "While you were away"},
+                              {"long", "Two new episodes of Tidewater."}});
         m_delegate = std::make_unique<ZRPiPadAppDelegate>();
         QVERIFY(m_delegate->didFinishLaunchingWithOptions());
         QCOMPARE(m_delegate->videoAdsThreshold(), 180.0);
@@ -91,6 +96,16 @@ private slots:
         QCOMPARE(token.size(), PushRegistrar::kTokenLength);
         QCOMPARE(reg.value(QLatin1String("token")).toString(), QString::fromLatin1(token.toHex()));
         QCOMPARE(PushRegistrar::sharedInstance()->enabledRemoteNotificationTypes(), PushRegistrar::kAllTypes);
+        // Becoming active after the launch fetched the message waiting since the last session.
+        auto waiting = [] {
+            for (ui::AlertView* a : ui::AlertView::visibleAlerts())
+                if (a->title() == QLatin1String("While you were away"))
+                    return a;
+            return static_cast<ui::AlertView*>(nullptr);
+        };
+        QTRY_VERIFY(waiting());
+        QCOMPARE(waiting()->message(), QStringLiteral("Two new episodes of Tidewater."));
+        waiting()->clickButtonAtIndex(0);
 
         // Audience measurement heard of the start; the rating prompt, due at once with these
         // settings, asks.

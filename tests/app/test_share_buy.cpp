@@ -81,6 +81,8 @@ class TestShareBuy : public QObject
     std::unique_ptr<KeyValueStore> m_store;
     std::unique_ptr<FakeReachability> m_reach;
     QList<QUrl> m_opened;
+    std::unique_ptr<test::LoopbackServer> m_shop; // the shop pages the buy links point at
+    std::unique_ptr<VirtualClock> m_clock;
 
     ContainerViewController* hub() { return ContainerViewController::sharedInstance(); }
 
@@ -122,9 +124,19 @@ private slots:
         m_sandbox = std::make_unique<SandboxServer>();
         QVERIFY(m_sandbox->start());
         Config::shared().rebindToSandbox(m_sandbox->baseUrl());
+        m_shop = std::make_unique<test::LoopbackServer>();
+        m_shop->on("/item/9", [](const test::LoopbackServer::Request&) {
+            test::LoopbackServer::Answer a(200, "<html><body>DVD of the month</body></html>");
+            a.contentType = "text/html";
+            return a;
+        });
     }
 
-    void cleanupTestCase() { m_sandbox.reset(); }
+    void cleanupTestCase()
+    {
+        m_shop.reset();
+        m_sandbox.reset();
+    }
 
     void init()
     {
@@ -149,6 +161,8 @@ private slots:
             a->dismissWithClickedButtonIndex(-1, false);
         AnalyticsTracker::resetSharedInstance();
         setExternalUrlOpenerForTesting({});
+        Clock::setShared(nullptr);
+        m_clock.reset();
         m_reach.reset();
         m_store.reset();
     }
@@ -278,7 +292,8 @@ private slots:
         else
             showPage(std::nullopt, *episode.program());
 
-        const QMap<QString, QString> links{{button, QStringLiteral("https://shop.zrp.example/item/9")}};
+        const QUrl shopPage = m_shop->url(QStringLiteral("/item/9"));
+        const QMap<QString, QString> links{{button, shopPage.toString()}};
         hub()->popupBuyLinks(links, QRect(10, 10, 30, 30));
         BuyActionSheet* sheet = hub()->buyActionSheet();
         QVERIFY(sheet && sheet->isVisible());
@@ -306,16 +321,16 @@ private slots:
                      QStringLiteral("This action will close ZRP for iPad and open the iTunes Store"));
             QVERIFY(m_opened.isEmpty());
             ask->clickButtonAtIndex(1);
-            QCOMPARE(m_opened, QList<QUrl>{QUrl(QStringLiteral("https://shop.zrp.example/item/9"))});
+            QCOMPARE(m_opened, QList<QUrl>{shopPage});
             QVERIFY(!hub()->modalWebView());
         } else {
             QVERIFY(hub()->modalWebView());
-            QCOMPARE(hub()->modalWebView()->url(), QUrl(QStringLiteral("https://shop.zrp.example/item/9")));
+            QCOMPARE(hub()->modalWebView()->url(), shopPage);
             QCOMPARE(hub()->modalViewController(), hub()->modalWebView());
             QVERIFY(m_opened.isEmpty());
             // The close button takes the panel down through its delegate.
             hub()->modalWebView()->closeButton()->click();
-            QVERIFY(!hub()->modalWebView());
+            QTRY_VERIFY(!hub()->modalWebView());
             QVERIFY(!hub()->modalViewController());
         }
     }
@@ -346,22 +361,36 @@ private slots:
         QVERIFY(m_opened.isEmpty());
     }
 
+    void onlyWebLinksLeaveTheApp()
+    {
+        start();
+        // A catalog link to a local file or another program's scheme is refused on both paths.
+        hub()->popupBuyLinks({{VEXOEpisode::kDVDTitle, QStringLiteral("file:///etc/passwd")}},
+                             QRect(10, 10, 30, 30));
+        hub()->buyActionSheet()->clickButtonAtIndex(0);
+        QVERIFY(!hub()->modalWebView());
+        QVERIFY(!openExternalUrl(QUrl(QStringLiteral("file:///etc/passwd"))));
+        QVERIFY(!openExternalUrl(QUrl(QStringLiteral("zrpother://run"))));
+        QVERIFY(m_opened.isEmpty());
+        QVERIFY(openExternalUrl(QUrl(QStringLiteral("mailto:?subject=Hi"))));
+        QCOMPARE(m_opened.size(), 1);
+    }
+
     void retryReloadsTheFailedPage()
     {
         start();
         const VEXOEpisode episode = makeEpisode(QStringLiteral("Tides"), QStringLiteral("Low Water"));
         showPage(episode, std::nullopt);
-        VirtualClock clock;
-        Clock::setShared(&clock);
+        m_clock = std::make_unique<VirtualClock>();
+        Clock::setShared(m_clock.get());
         hub()->loadFailed(hub()->activeController());
-        clock.advance(3000);
+        m_clock->advance(3000);
         const QList<AlertView*> alerts = AlertView::visibleAlerts();
         QCOMPARE(alerts.size(), 1);
         QPointer<SectionViewController> failed = hub()->activeController();
         alerts.first()->clickButtonAtIndex(1);
         QTRY_VERIFY(hub()->activeController() && hub()->activeController() != failed);
         QCOMPARE(hub()->activeController()->pageEpisode()->title(), episode.title());
-        Clock::setShared(nullptr);
     }
 
     void webPageLoadsShowsErrorsButNotCancellations()

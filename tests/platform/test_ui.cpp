@@ -234,6 +234,22 @@ private slots:
         QCOMPARE(keyClicks.at(1).at(0).toInt(), 1);
     }
 
+    void alertTextsAreNeverMarkup()
+    {
+        // Texts come from push messages, survey answers and links typed anywhere.
+        const QString title = QStringLiteral("<b>Tonight</b>");
+        const QString message = QStringLiteral("<img src=\"file:///etc/passwd\"> & more");
+        AlertView alert(title, message, QStringLiteral("OK"), {}, this);
+        alert.show();
+        for (const char* name : {"AlertTitle", "AlertMessage"}) {
+            auto* label = alert.widget()->findChild<QLabel*>(QString::fromLatin1(name));
+            QVERIFY(label);
+            QCOMPARE(label->textFormat(), Qt::PlainText);
+        }
+        QCOMPARE(alert.widget()->findChild<QLabel*>(QStringLiteral("AlertTitle"))->text(), title);
+        alert.dismissWithClickedButtonIndex(0, false);
+    }
+
     void alertDismissedByCodeAndShownAgainFromItsHandler()
     {
         AlertView alert(QStringLiteral("Again"), QString(), QStringLiteral("Cancel"),

@@ -5,6 +5,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTest>
+#include <memory>
 
 namespace zrp::test {
 
@@ -18,15 +19,21 @@ inline HttpResponse fetch(const QUrl& url, const QByteArray& method = "GET",
     r.body = body;
     if (!body.isEmpty())
         r.setHeader("Content-Type", "application/json");
-    HttpResponse out;
-    bool done = false;
-    HttpClient::shared().send(r, [&](const HttpResponse& response, const Error&) {
-        out = response;
-        done = true;
+    // The answer lands in storage of its own: one that comes after the wait gave up must not
+    // write into a finished call.
+    struct Exchange
+    {
+        HttpResponse response;
+        bool done = false;
+    };
+    auto exchange = std::make_shared<Exchange>();
+    HttpClient::shared().send(r, [exchange](const HttpResponse& response, const Error&) {
+        exchange->response = response;
+        exchange->done = true;
     });
-    if (!QTest::qWaitFor([&] { return done; }, 20000))
+    if (!QTest::qWaitFor([&] { return exchange->done; }, 20000))
         qWarning("no answer from %s", qPrintable(url.toString()));
-    return out;
+    return exchange->response;
 }
 
 // A request to the embedded network's control side (/_sandbox/...); the answer as a JSON object

@@ -121,6 +121,8 @@ void AlertView::build(QWidget* window)
     if (!m_title.isEmpty()) {
         auto* t = new QLabel(m_title, box);
         t->setObjectName(QStringLiteral("AlertTitle"));
+        // Texts come from services and links: shown as they are, never read as markup.
+        t->setTextFormat(Qt::PlainText);
         t->setWordWrap(true);
         t->setAlignment(Qt::AlignCenter);
         t->setFont(Theme::font(17, true));
@@ -129,6 +131,7 @@ void AlertView::build(QWidget* window)
     if (!m_message.isEmpty()) {
         auto* m = new QLabel(m_message, box);
         m->setObjectName(QStringLiteral("AlertMessage"));
+        m->setTextFormat(Qt::PlainText);
         m->setWordWrap(true);
         m->setAlignment(Qt::AlignCenter);
         m->setFont(Theme::font(14));
@@ -161,6 +164,9 @@ void AlertView::show()
         window = QApplication::activeWindow();
     if (!window) {
         qWarning("AlertView: no window to show \"%s\" in", qPrintable(m_title));
+        // Nobody will dismiss it, so an alert that owns itself goes now.
+        if (!parent())
+            deleteLater();
         return;
     }
     if (!m_overlay || m_overlay->parentWidget() != window) {

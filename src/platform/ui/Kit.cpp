@@ -20,6 +20,14 @@ bool openExternalUrl(const QUrl& url)
 {
     if (!url.isValid() || url.isEmpty())
         return false;
+    // Links come from services: only web pages and mail leave the app, never a local file or
+    // another program's scheme.
+    const QString scheme = url.scheme().toLower();
+    if (scheme != QLatin1String("http") && scheme != QLatin1String("https") &&
+        scheme != QLatin1String("mailto")) {
+        qWarning("zrp: not opening %s: only web and mail links leave the app", qPrintable(url.toString()));
+        return false;
+    }
     if (urlOpener())
         return urlOpener()(url);
     return QDesktopServices::openUrl(url);

@@ -33,8 +33,8 @@ QFont font(qreal points, bool bold = false);
 QString styleSheet();
 } // namespace Theme
 
-// Hands a link to the desktop (browser, mail program). Tests replace the opener to see what
-// would have been opened; an empty function restores the desktop.
+// Hands a web or mail link to the desktop (browser, mail program); any other scheme is refused. Tests replace
+// the opener to see what would have been opened; an empty function restores the desktop.
 bool openExternalUrl(const QUrl& url);
 void setExternalUrlOpenerForTesting(std::function<bool(const QUrl&)> opener);
 

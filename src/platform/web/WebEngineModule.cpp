@@ -70,6 +70,7 @@ public:
     void load(const QUrl& url) override { m_view->load(url); }
     void setHtml(const QString& html) override { m_view->setHtml(html); }
     void stop() override { m_view->stop(); }
+    bool isLoading() const override { return m_page && m_page->isLoading(); }
     void setZoomFactor(qreal factor) override { m_view->setZoomFactor(factor); }
     void toPlainText(std::function<void(const QString&)> done) override
     {

@@ -32,6 +32,7 @@ public:
     virtual void load(const QUrl& url) = 0;
     virtual void setHtml(const QString& html) = 0;
     virtual void stop() = 0;
+    virtual bool isLoading() const = 0;
     virtual void setZoomFactor(qreal factor) = 0;
     virtual void toPlainText(std::function<void(const QString&)> done) = 0;
 };

@@ -125,19 +125,15 @@ void WebPanel::onLoading(WebEngineView::LoadStatus status, int code, const QStri
 {
     switch (status) {
     case WebEngineView::LoadStatus::Started:
-        m_loading = true;
         emit loadStarted();
         break;
     case WebEngineView::LoadStatus::Succeeded:
-        m_loading = false;
         emit loadFinished();
         break;
     case WebEngineView::LoadStatus::Stopped:
-        m_loading = false;
         emit loadFailed(kCancelledErrorCode, tr("The page load was cancelled."), true);
         break;
     case WebEngineView::LoadStatus::Failed:
-        m_loading = false;
         emit loadFailed(aborted ? kCancelledErrorCode : code,
                         text.isEmpty() ? tr("The page could not be loaded.") : text, aborted);
         break;
@@ -164,7 +160,12 @@ void WebPanel::stopLoading()
 {
     if (m_engine)
         m_engine->stop();
-    m_loading = false;
+}
+
+bool WebPanel::isLoading() const
+{
+    // The engine's own word: a load replaced by another one ends after the next has begun.
+    return m_engine && m_engine->isLoading();
 }
 
 void WebPanel::setScalesPageToFit(bool scales)

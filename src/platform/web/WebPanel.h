@@ -24,7 +24,7 @@ public:
     void loadUrl(const QUrl& url);
     void loadHtml(const QString& html);
     void stopLoading();
-    bool isLoading() const { return m_loading; }
+    bool isLoading() const;
     QUrl url() const { return m_url; }
 
     // Pages laid out for a desktop window are shrunk to the panel's width.
@@ -60,7 +60,6 @@ private:
     std::unique_ptr<WebEngineView> m_engine;
     QLabel* m_unavailable = nullptr;
     QUrl m_url;
-    bool m_loading = false;
     bool m_scalesPageToFit = false;
 };
 
