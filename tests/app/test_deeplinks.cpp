@@ -94,8 +94,14 @@ private slots:
         KeyValueStore::setShared(m_store.get());
         m_reach = std::make_unique<FakeReachability>(Reachability::ReachableViaWiFi);
         Reachability::setShared(m_reach.get());
+        // The alerts here are the links' own: no launch questions in front of them.
+        Config::shared().setValue(QStringLiteral("rating.enabled"), QStringLiteral("false"));
+        Config::shared().setValue(QStringLiteral("survey.enabled"), QStringLiteral("false"));
         m_delegate = std::make_unique<ZRPiPadAppDelegate>();
         QVERIFY(m_delegate->didFinishLaunchingWithOptions());
+        // The events stay queued where the test reads them: nothing collects them.
+        AnalyticsTracker::sharedInstance()->setCollectorURL(
+            QUrl(QStringLiteral("http://127.0.0.1:9/collect")));
 
         // A real video and a real program of the sample catalog.
         Collector c;
@@ -118,6 +124,8 @@ private slots:
     {
         for (ui::AlertView* a : ui::AlertView::visibleAlerts())
             a->dismissWithClickedButtonIndex(-1, false);
+        // Dismissed alerts that own themselves go on a later turn; let them go now.
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
 
     void cleanupTestCase()

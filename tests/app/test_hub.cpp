@@ -131,6 +131,8 @@ private slots:
         m_window = nullptr;
         for (AlertView* a : AlertView::visibleAlerts())
             a->dismissWithClickedButtonIndex(-1, false);
+        // Dismissed alerts that own themselves go on a later turn; let them go now.
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         AnalyticsTracker::resetSharedInstance();
         PushRegistrar::sharedInstance()->setDelegate(nullptr);
         m_reach.reset();

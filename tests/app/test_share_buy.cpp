@@ -159,6 +159,8 @@ private slots:
         ContainerViewController::resetSharedInstance();
         for (AlertView* a : AlertView::visibleAlerts())
             a->dismissWithClickedButtonIndex(-1, false);
+        // Dismissed alerts that own themselves go on a later turn; let them go now.
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         AnalyticsTracker::resetSharedInstance();
         setExternalUrlOpenerForTesting({});
         Clock::setShared(nullptr);

@@ -75,8 +75,15 @@ AlertView::AlertView(const QString& title, const QString& message, const QString
 
 AlertView::~AlertView()
 {
-    if (m_overlay)
-        delete m_overlay.data();
+    dropOverlay();
+}
+
+void AlertView::dropOverlay()
+{
+    if (!m_overlay)
+        return;
+    m_overlay->disconnect(this); // a deliberate drop is not a window going away
+    delete m_overlay.data();
 }
 
 int AlertView::addButtonWithTitle(const QString& title)
@@ -102,6 +109,12 @@ bool AlertView::isVisible() const
 void AlertView::build(QWidget* window)
 {
     auto* overlay = new AlertOverlay(window, this);
+    // A window torn down under an alert takes the alert's widgets with it; an alert that owns
+    // itself then has nobody left to dismiss it, so it goes too.
+    connect(overlay, &QObject::destroyed, this, [this] {
+        if (!parent())
+            deleteLater();
+    });
     overlay->setObjectName(QStringLiteral("AlertView"));
     overlay->setAccessibleName(m_title);
     overlay->setGeometry(window->rect());
@@ -170,7 +183,7 @@ void AlertView::show()
         return;
     }
     if (!m_overlay || m_overlay->parentWidget() != window) {
-        delete m_overlay.data();
+        dropOverlay();
         build(window);
     }
     registry().removeAll(nullptr);

@@ -46,6 +46,7 @@ signals:
 
 private:
     void build(QWidget* window);
+    void dropOverlay();
     void finish(int index, bool clicked);
     QString m_title;
     QString m_message;
