@@ -101,8 +101,8 @@ bool ZRPiPadAppDelegate::didFinishLaunchingWithOptions()
     PushRegistrar::sharedInstance()->setDelegate(this);
     PushRegistrar::sharedInstance()->registerForRemoteNotificationTypes(PushRegistrar::kAllTypes);
 
-    // A link given at launch arrives through handleOpenURL after the launch, as on every
-    // current system.
+    // Links given at launch are not handled here: they arrive through handleOpenURL after the
+    // launch, as on every current system.
     startOutsideFacilities();
 
     // The system tells a freshly launched application that it became active, right after the
@@ -296,7 +296,7 @@ void ZRPiPadAppDelegate::applicationDidEnterBackground()
     }
     m_enteredBackgroundDate = Clock::shared()->now();
     ContainerViewController::sharedInstance()->showSplashImage();
-    // Counted as a use whatever the state, as every return is.
+    // The rating prompt counts a use in any state.
     RatingPrompt::sharedInstance()->appEnteredForeground(true);
 }
 
