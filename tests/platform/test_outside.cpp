@@ -107,10 +107,6 @@ class TestOutside : public QObject
     std::unique_ptr<RatingPrompt> newPrompt(const QString& version)
     {
         auto p = std::make_unique<RatingPrompt>(m_store.get(), m_reach.get());
-        p->setUrlOpener([this](const QUrl& u) {
-            m_opened << u;
-            return true;
-        });
         p->setApplicationVersion(version);
         p->setAppId(QStringLiteral("583104729"));
         p->setDaysUntilPrompt(0);
@@ -123,10 +119,6 @@ class TestOutside : public QObject
     std::unique_ptr<SurveyInvitations> newInvitations()
     {
         auto s = std::make_unique<SurveyInvitations>(m_store.get());
-        s->setUrlOpener([this](const QUrl& u) {
-            m_opened << u;
-            return true;
-        });
         s->initWithCustomerId(Config::shared().value(QStringLiteral("survey.customer_id")));
         return s;
     }
@@ -161,10 +153,16 @@ private slots:
         m_store = std::make_unique<KeyValueStore>(m_dir.filePath(QStringLiteral("s%1.sqlite").arg(++n)));
         m_reach = std::make_unique<FakeReachability>(Reachability::ReachableViaWiFi);
         m_opened.clear();
+        // What the prompts would have opened, instead of a browser.
+        setExternalUrlOpenerForTesting([this](const QUrl& u) {
+            m_opened << u;
+            return true;
+        });
     }
 
     void cleanup()
     {
+        setExternalUrlOpenerForTesting({});
         for (AlertView* a : AlertView::visibleAlerts())
             a->dismissWithClickedButtonIndex(-1, false);
         Config::shared().setValue(QStringLiteral("rating.enabled"), QStringLiteral("true"));

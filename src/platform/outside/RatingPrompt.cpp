@@ -7,6 +7,7 @@
 #include "net/Reachability.h"
 #include "store/KeyValueStore.h"
 #include "ui/AlertView.h"
+#include "ui/Kit.h"
 
 #include <QUrlQuery>
 #include <memory>
@@ -46,7 +47,7 @@ QString RatingPrompt::alertMessage()
 }
 
 RatingPrompt::RatingPrompt(KeyValueStore* store, Reachability* reachability, QObject* parent)
-    : QObject(parent), m_store(store), m_opener(systemUrlOpener())
+    : QObject(parent), m_store(store)
 {
     setReachability(reachability);
 }
@@ -89,11 +90,6 @@ void RatingPrompt::setReachability(Reachability* reachability)
 Reachability* RatingPrompt::reachability() const
 {
     return m_ownReachability ? Reachability::shared() : m_reachability.data();
-}
-
-void RatingPrompt::setUrlOpener(UrlOpener opener)
-{
-    m_opener = opener ? std::move(opener) : systemUrlOpener();
 }
 
 void RatingPrompt::setApplicationVersion(const QString& version)
@@ -284,7 +280,7 @@ void RatingPrompt::answer(int index)
         ok = s->setValue(kDeclined, true, &error);
         break;
     case ButtonRate:
-        if (!m_opener(storePageURL()))
+        if (!ui::openExternalUrl(storePageURL()))
             qWarning("RatingPrompt: the store page could not be opened");
         ok = s->setValue(kRatedVersion, applicationVersion(), &error);
         break;

@@ -1,7 +1,5 @@
 #pragma once
 
-#include "UrlOpener.h"
-
 #include <QDateTime>
 #include <QObject>
 #include <QPointer>
@@ -57,8 +55,6 @@ public:
     KeyValueStore* store() const;
     void setReachability(Reachability* reachability);
     Reachability* reachability() const;
-    // Opens the store page; systemUrlOpener() unless replaced.
-    void setUrlOpener(UrlOpener opener);
     // The version whose uses are counted; Bundle::version() unless set.
     void setApplicationVersion(const QString& version);
     QString applicationVersion() const;
@@ -105,7 +101,6 @@ private:
     KeyValueStore* m_store = nullptr;
     QPointer<Reachability> m_reachability;
     bool m_ownReachability = true;
-    UrlOpener m_opener;
     QString m_version;
 
     QString m_appId;

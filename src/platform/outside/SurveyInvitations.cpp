@@ -6,6 +6,7 @@
 #include "net/HttpClient.h"
 #include "store/KeyValueStore.h"
 #include "ui/AlertView.h"
+#include "ui/Kit.h"
 
 #include <QJsonObject>
 #include <QRegularExpression>
@@ -44,7 +45,7 @@ QString SurveyInvitations::fallbackMessage()
 }
 
 SurveyInvitations::SurveyInvitations(KeyValueStore* store, HttpClient* http, QObject* parent)
-    : QObject(parent), m_store(store), m_opener(systemUrlOpener())
+    : QObject(parent), m_store(store)
 {
     setHttpClient(http);
 }
@@ -89,11 +90,6 @@ void SurveyInvitations::setHttpClient(HttpClient* http)
 HttpClient* SurveyInvitations::http() const
 {
     return m_ownClient ? &HttpClient::shared() : m_http.data();
-}
-
-void SurveyInvitations::setUrlOpener(UrlOpener opener)
-{
-    m_opener = opener ? std::move(opener) : systemUrlOpener();
 }
 
 bool SurveyInvitations::isValidCustomerId(const QString& id)
@@ -253,7 +249,7 @@ void SurveyInvitations::offer(const QString& surveyId, const QUrl& url, const QS
     connect(a, &ui::AlertView::clickedButtonAtIndex, this, [this, surveyId, url](int index) {
         if (index == ButtonTakeSurvey) {
             keepAnswer(surveyId, Answer::Accepted);
-            if (!m_opener(url))
+            if (!ui::openExternalUrl(url))
                 qWarning("SurveyInvitations: the survey page could not be opened");
         } else if (index == ButtonNoThanks) {
             keepAnswer(surveyId, Answer::Declined);

@@ -1,7 +1,5 @@
 #pragma once
 
-#include "UrlOpener.h"
-
 #include <QList>
 #include <QObject>
 #include <QPointer>
@@ -56,7 +54,6 @@ public:
     void setStore(KeyValueStore* store);
     KeyValueStore* store() const;
     void setHttpClient(HttpClient* http);
-    void setUrlOpener(UrlOpener opener); // systemUrlOpener() unless replaced
 
     // A customer id that is not 24 characters of Base64 is refused (false), and nothing is asked.
     bool initWithCustomerId(const QString& customerId);
@@ -91,7 +88,6 @@ private:
     KeyValueStore* m_store = nullptr;
     QPointer<HttpClient> m_http;
     bool m_ownClient = true;
-    UrlOpener m_opener;
     QString m_customerId;
     QList<Measure> m_measures;
     QList<QPointer<HttpTask>> m_tasks;
