@@ -754,7 +754,7 @@ QUrl ContainerViewController::supportURL() const
 
 void ContainerViewController::supportZRP()
 {
-    openExternalUrl(supportURL());
+    openExternalUrlOrTell(supportURL());
 }
 
 void ContainerViewController::showSplashImage()

@@ -137,5 +137,5 @@ void ZRPRemoteConfig::checkMinimumVersion(const QString& minimum)
 
 void ZRPRemoteConfig::openStorePage()
 {
-    zrp::ui::openExternalUrl(Config::shared().url(QStringLiteral("store.app_url")));
+    zrp::ui::openExternalUrlOrTell(Config::shared().url(QStringLiteral("store.app_url")));
 }

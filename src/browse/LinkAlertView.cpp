@@ -15,6 +15,6 @@ LinkAlertView::LinkAlertView(const QUrl& link, QObject* parent)
 {
     connect(this, &AlertView::clickedButtonAtIndex, this, [this](int index) {
         if (index == 1)
-            zrp::ui::openExternalUrl(m_goToLink);
+            zrp::ui::openExternalUrlOrTell(m_goToLink);
     });
 }

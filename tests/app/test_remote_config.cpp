@@ -21,6 +21,7 @@ class TestRemoteConfig : public QObject
     QTemporaryDir m_dir;
     std::unique_ptr<KeyValueStore> m_store;
     std::unique_ptr<test::LoopbackServer> m_server;
+    QList<QUrl> m_opened;
     QWidget m_window;
 
     ZRPRemoteConfig* config() { return ZRPRemoteConfig::sharedInstance(); }
@@ -52,12 +53,19 @@ private slots:
         Config::shared().setValue(QStringLiteral("remote_config.url"),
                                   m_server->url(QStringLiteral("/ipad-conf.plist")).toString());
         ZRPRemoteConfig::resetSharedInstance();
+        m_opened.clear();
+        // What would have been opened, instead of the desktop's browser.
+        ui::setExternalUrlOpenerForTesting([this](const QUrl& u) {
+            m_opened << u;
+            return true;
+        });
     }
 
     void cleanup()
     {
         for (ui::AlertView* a : ui::AlertView::visibleAlerts())
             a->dismissWithClickedButtonIndex(-1, false);
+        ui::setExternalUrlOpenerForTesting({});
         ZRPRemoteConfig::resetSharedInstance();
         KeyValueStore::setShared(nullptr);
         m_store.reset();
@@ -170,6 +178,8 @@ private slots:
                                     "experience better than ever before. Enjoy!"));
             QCOMPARE(alerts[0]->numberOfButtons(), 1);
             QCOMPARE(alerts[0]->buttonTitleAtIndex(0), QStringLiteral("Update Now"));
+            alerts[0]->clickButtonAtIndex(0);
+            QCOMPARE(m_opened, QList<QUrl>{Config::shared().url(QStringLiteral("store.app_url"))});
         }
     }
 };

@@ -374,6 +374,14 @@ private slots:
         QVERIFY(!openExternalUrl(QUrl(QStringLiteral("file:///etc/passwd"))));
         QVERIFY(!openExternalUrl(QUrl(QStringLiteral("zrpother://run"))));
         QVERIFY(m_opened.isEmpty());
+        // Through the store question the viewer is told, not left wondering.
+        LinkAlertView* ask = LinkAlertView::alertViewWithLink(QUrl(QStringLiteral("file:///etc/passwd")));
+        ask->show();
+        ask->clickButtonAtIndex(1);
+        const QList<AlertView*> told = AlertView::visibleAlerts();
+        QCOMPARE(told.size(), 1);
+        QCOMPARE(told.first()->title(), QStringLiteral("Can't Open Link"));
+        QVERIFY(m_opened.isEmpty());
         QVERIFY(openExternalUrl(QUrl(QStringLiteral("mailto:?subject=Hi"))));
         QCOMPARE(m_opened.size(), 1);
     }

@@ -280,7 +280,7 @@ void RatingPrompt::answer(int index)
         ok = s->setValue(kDeclined, true, &error);
         break;
     case ButtonRate:
-        if (!ui::openExternalUrl(storePageURL()))
+        if (!ui::openExternalUrlOrTell(storePageURL()))
             qWarning("RatingPrompt: the store page could not be opened");
         ok = s->setValue(kRatedVersion, applicationVersion(), &error);
         break;

@@ -249,7 +249,7 @@ void SurveyInvitations::offer(const QString& surveyId, const QUrl& url, const QS
     connect(a, &ui::AlertView::clickedButtonAtIndex, this, [this, surveyId, url](int index) {
         if (index == ButtonTakeSurvey) {
             keepAnswer(surveyId, Answer::Accepted);
-            if (!ui::openExternalUrl(url))
+            if (!ui::openExternalUrlOrTell(url))
                 qWarning("SurveyInvitations: the survey page could not be opened");
         } else if (index == ButtonNoThanks) {
             keepAnswer(surveyId, Answer::Declined);

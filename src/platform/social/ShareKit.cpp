@@ -2,6 +2,7 @@
 
 #include "core/Config.h"
 #include "ui/ActionSheet.h"
+#include "ui/AlertView.h"
 #include "ui/Kit.h"
 
 #include <QTextDocumentFragment>
@@ -95,7 +96,7 @@ bool ShareKit::shareItem(const ShareItem& item, const QString& service)
         url = facebookURL(item);
     else if (service == kTwitter)
         url = twitterURL(item);
-    return url.isValid() && !url.isEmpty() && ui::openExternalUrl(url);
+    return url.isValid() && !url.isEmpty() && ui::openExternalUrlOrTell(url);
 }
 
 QUrl ShareKit::emailURL(const ShareItem& item)

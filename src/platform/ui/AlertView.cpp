@@ -223,4 +223,15 @@ void AlertView::finish(int index, bool clicked)
         deleteLater();
 }
 
+bool openExternalUrlOrTell(const QUrl& url)
+{
+    if (openExternalUrl(url))
+        return true;
+    auto* alert = new AlertView(QStringLiteral("Can't Open Link"),
+                                QStringLiteral("ZRP could not open %1").arg(url.toDisplayString()),
+                                QStringLiteral("OK"), {});
+    alert->show();
+    return false;
+}
+
 } // namespace zrp::ui

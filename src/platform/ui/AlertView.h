@@ -3,6 +3,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QStringList>
+#include <QUrl>
 
 #include <QWidget>
 
@@ -55,5 +56,9 @@ private:
     int m_tag = 0;
     QPointer<QWidget> m_overlay;
 };
+
+// Opens a link outside the app (openExternalUrl); when that cannot be done the viewer is told
+// with a "Can't Open Link" alert instead of nothing happening.
+bool openExternalUrlOrTell(const QUrl& url);
 
 } // namespace zrp::ui
